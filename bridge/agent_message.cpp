@@ -1,0 +1,22 @@
+// Natives of com.brenn.varnis.tq.api.jqel.JQelAgentMessage.
+//
+// Each passes the message handle to one agent operation and returns its result
+// code unchanged. They make no JNI call and never touch the environment or the
+// receiver.
+#include "conventions.h"
+
+extern "C" {
+
+JNIEXPORT jint JNICALL
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(
+    JNIEnv*, jclass, jlong handle) {
+  return qelagt_message_send(jqel::to_handle(handle));
+}
+
+JNIEXPORT jint JNICALL
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(
+    JNIEnv*, jclass, jlong handle) {
+  return qelagt_message_ack(jqel::to_handle(handle));
+}
+
+}  // extern "C"

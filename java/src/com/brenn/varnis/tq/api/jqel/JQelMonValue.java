@@ -1,0 +1,14 @@
+package com.brenn.varnis.tq.api.jqel;
+
+/**
+ * A monitor value, reached through its native handle. The method returns the
+ * agent's result code, 0 for success.
+ */
+public class JQelMonValue {
+    static {
+        System.loadLibrary("JQelAgtMsg");
+    }
+
+    /** Sends the monitor value {@code handle}. */
+    public static native int QelMonValueSend(long handle);
+}

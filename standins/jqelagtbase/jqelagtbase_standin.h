@@ -1,0 +1,26 @@
+// Test-control interface of the stand-in converter library (JQelAgtbase).
+//
+// The stand-in's native encoding is UTF-8, generalised just enough to carry
+// every Java string losslessly in a NUL-terminated string: U+0000 is written
+// as the two bytes C0 80, and a lone surrogate as its three-byte form.
+// Characters beyond U+FFFF take their standard four bytes. convertStringToUTF
+// accepts exactly these forms and returns null for any other bytes.
+#ifndef JQEL_STANDIN_JQELAGTBASE_STANDIN_H
+#define JQEL_STANDIN_JQELAGTBASE_STANDIN_H
+
+#ifndef JQELAGTBASE_API
+#define JQELAGTBASE_API
+#endif
+
+extern "C" {
+
+// After `skip` more successful calls on the calling thread, the next
+// convertStringFromUTF call fails once (returns null).
+JQELAGTBASE_API void qelconv_fail_next_from_utf(int skip);
+
+// Number of strings convertStringFromUTF handed out on all threads so far.
+JQELAGTBASE_API long long qelconv_from_utf_count(void);
+
+}
+
+#endif

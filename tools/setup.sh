@@ -1,0 +1,22 @@
+#!/bin/bash
+# Installs the Debian packages that the build and the tests need, where they
+# are missing. Sourced by demo.sh and test.sh; run as root on Debian 12.
+#   jqel_install <package>...
+
+jqel_install() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# What every build needs: compiler, CMake, the JDK, GoogleTest's sources and
+# the JUnit 5 jars.
+JQEL_CORE_PACKAGES=(g++ make cmake binutils openjdk-17-jdk-headless googletest junit5)

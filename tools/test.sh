@@ -1,0 +1,17 @@
+#!/bin/bash
+# Builds every target and runs the whole test suite: each CMake preset in
+# turn, configured, built and tested with ctest. Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/setup.sh
+jqel_install "${JQEL_CORE_PACKAGES[@]}"
+
+presets=(linux linux-sanitize)
+for preset in "${presets[@]}"; do
+  echo "=== $preset ==="
+  start=$SECONDS
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)"
+  ctest --preset "$preset"
+  echo "=== $preset passed in $((SECONDS - start)) s ==="
+done
