@@ -79,6 +79,54 @@ class NativeStrings {
   char* native_[N] = {};
 };
 
+// A list of CMA names that the agent handed over: once the agent succeeded,
+// the array and every name in it are ours. Each name is freed as soon as the
+// caller is done with it (free_name); the destructor frees every name not yet
+// freed, then the array, so nothing leaks on any path.
+class NameList {
+ public:
+  // A null array holds no names, whatever the count says.
+  NameList(char** names, int count)
+      : names_(names), count_(names != nullptr && count > 0 ? count : 0) {}
+  ~NameList() {
+    for (int i = freed_; i < count_; ++i) free(names_[i]);
+    free(names_);
+  }
+  NameList(NameList const&) = delete;
+  NameList& operator=(NameList const&) = delete;
+
+  int count() const { return count_; }
+  char* operator[](int i) const { return names_[i]; }
+  // Frees name i, which must be the first name not yet freed.
+  void free_name(int i) {
+    free(names_[i]);
+    freed_ = i + 1;
+  }
+
+ private:
+  char** names_;
+  int count_;
+  int freed_ = 0;  // names [0, freed_) are freed
+};
+
+// A local reference that is deleted when it goes out of scope, so that a loop
+// making one per element holds a bounded number of them.
+template <typename T>
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+  ~LocalRef() {
+    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+  }
+  LocalRef(LocalRef const&) = delete;
+  LocalRef& operator=(LocalRef const&) = delete;
+  T get() const { return ref_; }
+
+ private:
+  JNIEnv* env_;
+  T ref_;
+};
+
 // True if `bytes` (NUL-terminated) are modified UTF-8 as JNI defines it, the
 // only bytes that NewStringUTF may be given.
 bool is_modified_utf8(char const* bytes);

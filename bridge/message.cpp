@@ -8,6 +8,8 @@
 #include "conventions.h"
 
 using jqel::kExceptionPending;
+using jqel::LocalRef;
+using jqel::NameList;
 using jqel::NativeStrings;
 using jqel::to_handle;
 
@@ -51,6 +53,41 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
   jstring text = jqel::value_to_java(env, slot != nullptr ? slot : empty);
   if (text == nullptr) return rc;  // Java sees the pending exception
   env->SetObjectField(self, field, text);
+  return rc;
+}
+
+// Lists the message's CMA names into myStringArray, in the agent's order. A
+// name the converter cannot turn into a Java string is a null element. A call
+// that fails or finds no names leaves the field as it was.
+JNIEXPORT jint JNICALL
+Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
+    JNIEnv* env, jobject self, jlong handle) {
+  char** names = nullptr;
+  int count = 0;
+  jint rc = qelagt_cma_names(to_handle(handle), &names, &count);
+  if (rc != 0) {
+    free(names);  // all that is ours after a failure
+    return rc;
+  }
+  NameList list(names, count);  // frees whatever is left on every return
+
+  jclass cls = env->GetObjectClass(self);
+  if (cls == nullptr) return rc;  // Java sees the pending exception
+  jfieldID field = env->GetFieldID(cls, "myStringArray", "[Ljava/lang/String;");
+  if (field == nullptr || list.count() == 0) return rc;
+
+  jclass string_class = env->FindClass("java/lang/String");
+  if (string_class == nullptr) return rc;
+  jobjectArray array = env->NewObjectArray(list.count(), string_class, nullptr);
+  if (array == nullptr) return rc;
+  for (int i = 0; i < list.count(); ++i) {
+    LocalRef<jstring> name(env, convertStringToUTF(list[i], env));
+    if (name.get() == nullptr && env->ExceptionCheck()) return rc;
+    env->SetObjectArrayElement(array, i, name.get());
+    if (env->ExceptionCheck()) return rc;
+    list.free_name(i);
+  }
+  env->SetObjectField(self, field, array);
   return rc;
 }
 

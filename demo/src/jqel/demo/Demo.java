@@ -30,8 +30,10 @@ public final class Demo {
         call("JQelMessage.QelGetCMA", hex(message) + ", \"city\"", StandIn.OP_CMA_GET,
                 () -> cmas.QelGetCMA(message, "city"));
         System.out.printf("    myQelDataString = %s%n", quote(cmas.myQelDataString));
+        listNames(cmas, message);
         call("JQelMessage.QelRemoveCMA", hex(message) + ", \"customer\"", StandIn.OP_CMA_REMOVE,
                 () -> cmas.QelRemoveCMA(message, "customer"));
+        listNames(cmas, message);
         call("JQelMessage.QelGetCMA", hex(message) + ", \"customer\"", StandIn.OP_CMA_GET,
                 () -> cmas.QelGetCMA(message, "customer"));
         System.out.printf("    myQelDataString = %s%n", quote(cmas.myQelDataString));
@@ -47,6 +49,13 @@ public final class Demo {
         state("monitor value", monValue);
         call("JQelAgentMessage.QelAgtMessageAck", hex(monValue) + " (not a message)",
                 StandIn.OP_MESSAGE_ACK, () -> JQelAgentMessage.QelAgtMessageAck(monValue));
+    }
+
+    static void listNames(JQelMessage cmas, long message) {
+        call("JQelMessage.QelGetCMANames", hex(message), StandIn.OP_CMA_NAMES, () -> cmas.QelGetCMANames(message));
+        StringBuilder names = new StringBuilder();
+        for (String n : cmas.myStringArray) names.append(names.length() == 0 ? "" : ", ").append(quote(n));
+        System.out.printf("    myStringArray = [%s]%n", names);
     }
 
     static void call(String method, String arguments, int op, IntSupplier call) {

@@ -1,20 +1,27 @@
 package jqel.nofield;
 
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
+import java.util.function.LongToIntFunction;
 import jqel.standin.StandIn;
 
-/** Calls QelGetCMA on a receiver whose class lacks the field, and reports what happened. */
+/** Calls the natives that write fields on a receiver whose class lacks them, and reports what happened. */
 public final class Main {
     private Main() {}
 
     public static void main(String[] args) {
         long message = StandIn.newMessage();
+        StandIn.putCma(message, new byte[] {'k'}, new byte[] {'v'});
+        JQelMessage receiver = new JQelMessage();
+        report("QelGetCMA", StandIn.OP_CMA_GET, h -> receiver.QelGetCMA(h, "k"), message);
+        report("QelGetCMANames", StandIn.OP_CMA_NAMES, receiver::QelGetCMANames, message);
+    }
+
+    static void report(String method, int op, LongToIntFunction call, long message) {
         try {
-            int rc = new JQelMessage().QelGetCMA(message, "k");
-            System.out.println("returned " + rc);
+            System.out.println(method + " returned " + call.applyAsInt(message));
         } catch (Throwable t) {
-            System.out.println("threw " + t);
+            System.out.println(method + " threw " + t);
         }
-        System.out.println("agent calls: " + StandIn.calls(StandIn.OP_CMA_GET));
+        System.out.println(method + " agent calls: " + StandIn.calls(op));
     }
 }

@@ -154,21 +154,6 @@ class CmaTest {
     }
 
     @Test
-    void receiverWithoutTheFieldSeesNoSuchFieldError() throws Exception {
-        // Another JQelMessage class, without the fields, in a JVM of its own:
-        // a class bound to the library can have only one definition per JVM.
-        List<String> command = new ArrayList<>(List.of(System.getProperty("jqel.java").split(" ")));
-        command.addAll(List.of("-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
-                "-cp", System.getProperty("jqel.nofield.classpath"), "jqel.nofield.Main"));
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals(0, p.waitFor(), out);
-        assertTrue(out.contains("threw java.lang.NoSuchFieldError:") && out.contains("myQelDataString"), out);
-        assertTrue(out.contains("agent calls: 0"), out);
-        assertTrue(!out.contains("WARNING"), out);
-    }
-
-    @Test
     void concurrentReadersEachGetTheirOwnMessagesValue() throws Exception {
         int threads = 8, rounds = 3000;
         ExecutorService pool = Executors.newFixedThreadPool(threads);
