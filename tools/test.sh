@@ -4,9 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-jqel_install "${JQEL_CORE_PACKAGES[@]}"
+jqel_add_architecture i386
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_X86_PACKAGES[@]}"
 
-presets=(linux linux-sanitize)
+presets=(linux linux-x86 linux-sanitize)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   start=$SECONDS
