@@ -36,3 +36,5 @@ JQEL_CORE_PACKAGES=(g++ make cmake binutils openjdk-17-jdk-headless googletest j
 # programs where the kernel does not.
 JQEL_X86_PACKAGES=(g++-multilib qemu-user openjdk-17-jdk-headless:i386)
 
+# The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
+JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

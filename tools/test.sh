@@ -5,9 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 jqel_add_architecture i386
-jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_X86_PACKAGES[@]}"
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_X86_PACKAGES[@]}" "${JQEL_FUZZ_PACKAGES[@]}"
 
-presets=(linux linux-x86 linux-sanitize)
+presets=(linux linux-x86 linux-sanitize linux-fuzz)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   start=$SECONDS
