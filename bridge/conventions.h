@@ -3,16 +3,23 @@
 // strings and back, who frees what, and how a call reports a bad argument.
 //
 // Everything here lives for one call at most: nothing is cached, nothing
-// global is written, no lock is taken.
+// global is written, no lock is taken. Nothing here throws a C++ exception.
 #ifndef JQEL_BRIDGE_CONVENTIONS_H
 #define JQEL_BRIDGE_CONVENTIONS_H
 
 #include <jni.h>
+#include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 
+#include "agent/jqelagtbase.h"
 #include "agent/qelagtapi.h"
 
 namespace jqel {
+
+// What a native returns when it stops with a Java exception pending. Java
+// never sees it: the exception is thrown in the caller instead.
+constexpr jint kExceptionPending = 0;
 
 // The message handle reaches every native as a Java long. The agent takes a
 // pointer-sized handle: on a 32-bit platform that is the low 32 bits and the
@@ -22,6 +29,115 @@ inline QelHandle to_handle(jlong handle) {
   return reinterpret_cast<QelHandle>(
       static_cast<uintptr_t>(static_cast<uint64_t>(handle)));
 }
+
+// Throws a new Java exception of class `cls` (a JNI class name) with
+// `message`. If even that fails, the JVM's own exception is left pending.
+void throw_new(JNIEnv* env, char const* cls, char const* message);
+
+// Borrows the UTF characters of one Java String argument and converts them
+// into a native string. On failure returns false with a Java exception
+// pending: NullPointerException "<what> == null" for a null argument, the
+// JVM's OutOfMemoryError if it cannot lend the characters, and
+// IllegalArgumentException if the converter makes no native string. Whatever
+// was taken is left in *utf and *native for the caller to release.
+bool borrow_native(JNIEnv* env, jstring java, char const* what,
+                   char const** utf, char** native);
+
+// The Java String arguments of one call, as native strings, in argument
+// order. The destructor gives back everything taken, in the order the
+// product's libraries expect: first every UTF buffer to the JVM (allowed with
+// an exception pending), then every native string to the C runtime's free().
+template <size_t N>
+class NativeStrings {
+ public:
+  explicit NativeStrings(JNIEnv* env) : env_(env) {}
+  ~NativeStrings() {
+    for (size_t i = 0; i < count_; ++i)
+      if (utf_[i] != nullptr) env_->ReleaseStringUTFChars(java_[i], utf_[i]);
+    for (size_t i = 0; i < count_; ++i) free(native_[i]);
+  }
+  NativeStrings(NativeStrings const&) = delete;
+  NativeStrings& operator=(NativeStrings const&) = delete;
+
+  // Borrows and converts the next argument; `what` names it in exceptions.
+  // False with a Java exception pending when that fails.
+  bool add(jstring java, char const* what) {
+    size_t i = count_++;
+    java_[i] = java;
+    return borrow_native(env_, java, what, &utf_[i], &native_[i]);
+  }
+
+  // The i-th argument's native string, owned by this object.
+  char* operator[](size_t i) const { return native_[i]; }
+
+ private:
+  static_assert(N > 0, "at least one string");
+  JNIEnv* env_;
+  size_t count_ = 0;
+  jstring java_[N] = {};
+  char const* utf_[N] = {};
+  char* native_[N] = {};
+};
+
+// A list of CMA names that the agent handed over: once the agent succeeded,
+// the array and every name in it are ours. Each name is freed as soon as the
+// caller is done with it (free_name); the destructor frees every name not yet
+// freed, then the array, so nothing leaks on any path.
+class NameList {
+ public:
+  // A null array holds no names, whatever the count says.
+  NameList(char** names, int count)
+      : names_(names), count_(names != nullptr && count > 0 ? count : 0) {}
+  ~NameList() {
+    for (int i = freed_; i < count_; ++i) free(names_[i]);
+    free(names_);
+  }
+  NameList(NameList const&) = delete;
+  NameList& operator=(NameList const&) = delete;
+
+  int count() const { return count_; }
+  char* operator[](int i) const { return names_[i]; }
+  // Frees name i, which must be the first name not yet freed.
+  void free_name(int i) {
+    free(names_[i]);
+    freed_ = i + 1;
+  }
+
+ private:
+  char** names_;
+  int count_;
+  int freed_ = 0;  // names [0, freed_) are freed
+};
+
+// A local reference that is deleted when it goes out of scope, so that a loop
+// making one per element holds a bounded number of them.
+template <typename T>
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+  ~LocalRef() {
+    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+  }
+  LocalRef(LocalRef const&) = delete;
+  LocalRef& operator=(LocalRef const&) = delete;
+  T get() const { return ref_; }
+
+ private:
+  JNIEnv* env_;
+  T ref_;
+};
+
+// True if `bytes` (NUL-terminated) are modified UTF-8 as JNI defines it, the
+// only bytes that NewStringUTF may be given.
+bool is_modified_utf8(char const* bytes);
+
+// Makes the Java string of a CMA value, a native string that stays the
+// caller's. The converter comes first. Bytes it cannot convert still reach
+// Java whole: through NewStringUTF when they are modified UTF-8, otherwise one
+// char per byte of the same value (ISO-8859-1), since NewStringUTF silently
+// drops characters after bytes that are not. Returns a new local reference,
+// or null with a Java exception pending.
+jstring value_to_java(JNIEnv* env, char* value);
 
 }  // namespace jqel
 

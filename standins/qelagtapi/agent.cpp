@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,7 +26,8 @@ struct Cma {
 
 struct Object {
   Kind kind;
-  std::vector<Cma> cmas;  // in insertion order
+  std::list<Cma> cmas;  // in insertion order
+  std::unordered_map<std::string, std::list<Cma>::iterator> by_name;
   int sent = 0;
   int acked = 0;
 };
@@ -84,9 +86,20 @@ int find(QelHandle h, Kind kind, Object** out) {
   return QELSTUB_OK;
 }
 
-std::vector<Cma>::iterator find_cma(Object* o, char const* name) {
-  return std::find_if(o->cmas.begin(), o->cmas.end(),
-                      [name](Cma const& c) { return c.name == name; });
+// The CMA `name` of the object, or null.
+Cma* find_cma(Object* o, char const* name) {
+  auto it = o->by_name.find(name);
+  return it == o->by_name.end() ? nullptr : &*it->second;
+}
+
+// Sets the value of CMA `name`, adding it at the end if it is new.
+void put_cma(Object* o, char const* name, char const* value) {
+  if (Cma* c = find_cma(o, name)) {
+    c->value = value;
+    return;
+  }
+  o->cmas.push_back(Cma{name, value});
+  o->by_name[name] = std::prev(o->cmas.end());
 }
 
 char* copy(std::string const& s) {
@@ -101,7 +114,7 @@ char** new_array(size_t n) {
 }
 
 uint64_t add_object(Kind kind) {
-  std::unique_ptr<Object> o(new Object{kind, {}, 0, 0});
+  std::unique_ptr<Object> o(new Object{kind, {}, {}, 0, 0});
   uintptr_t h = reinterpret_cast<uintptr_t>(o.get());
   std::lock_guard<std::mutex> lock(mutex);
   objects[h] = std::move(o);
@@ -167,12 +180,7 @@ int QELAGT_CALL qelagt_cma_set(QelHandle message, char const* name,
   if (!name || !value) return QELSTUB_E_INVALID_ARGUMENT;
   Object* o;
   if (int rc = find(message, Kind::Message, &o)) return rc;
-  auto it = find_cma(o, name);
-  if (it != o->cmas.end()) {
-    it->value = value;
-  } else {
-    o->cmas.push_back(Cma{name, value});
-  }
+  put_cma(o, name, value);
   return QELSTUB_OK;
 }
 
@@ -189,9 +197,9 @@ int QELAGT_CALL qelagt_cma_get(QelHandle message, char const* name,
   if (!name || !value) return QELSTUB_E_INVALID_ARGUMENT;
   Object* o;
   if (int rc = find(message, Kind::Message, &o)) return rc;
-  auto it = find_cma(o, name);
-  if (it == o->cmas.end()) return QELSTUB_E_NO_SUCH_CMA;
-  last_value = it->value;
+  Cma* c = find_cma(o, name);
+  if (c == nullptr) return QELSTUB_E_NO_SUCH_CMA;
+  last_value = c->value;
   *value = &last_value[0];
   return QELSTUB_OK;
 }
@@ -204,9 +212,10 @@ int QELAGT_CALL qelagt_cma_remove(QelHandle message, char const* name) {
   if (!name) return QELSTUB_E_INVALID_ARGUMENT;
   Object* o;
   if (int rc = find(message, Kind::Message, &o)) return rc;
-  auto it = find_cma(o, name);
-  if (it == o->cmas.end()) return QELSTUB_E_NO_SUCH_CMA;
-  o->cmas.erase(it);
+  auto it = o->by_name.find(name);
+  if (it == o->by_name.end()) return QELSTUB_E_NO_SUCH_CMA;
+  o->cmas.erase(it->second);
+  o->by_name.erase(it);
   return QELSTUB_OK;
 }
 
@@ -230,7 +239,8 @@ int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names,
   }
   char** list = new_array(o->cmas.size());
   if (!list) return QELSTUB_E_INVALID_ARGUMENT;
-  for (size_t i = 0; i < o->cmas.size(); ++i) list[i] = copy(o->cmas[i].name);
+  size_t i = 0;
+  for (Cma const& c : o->cmas) list[i++] = copy(c.name);
   *names = list;
   *count = static_cast<int>(o->cmas.size());
   return QELSTUB_OK;
@@ -272,12 +282,7 @@ int qelstub_put_cma(uint64_t handle, char const* name, char const* value) {
   if (int rc = find(reinterpret_cast<QelHandle>(static_cast<uintptr_t>(handle)),
                     Kind::Message, &o))
     return rc;
-  auto it = find_cma(o, name);
-  if (it != o->cmas.end()) {
-    it->value = value;
-  } else {
-    o->cmas.push_back(Cma{name, value});
-  }
+  put_cma(o, name, value);
   return QELSTUB_OK;
 }
 

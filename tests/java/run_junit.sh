@@ -9,7 +9,7 @@ shift
 "$@" >"$log" 2>&1
 rc=$?
 cat "$log"
-if grep -E 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method|JNI local refs' "$log" >/dev/null; then
+if grep -a -E 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method|JNI local refs' "$log" >/dev/null; then
   echo "FAILED: the JVM printed JNI warnings (see above)"
   exit 1
 fi

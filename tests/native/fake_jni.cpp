@@ -129,6 +129,7 @@ struct Functions {
     }
     if (it->second.first != reinterpret_cast<Jvm::Ref*>(s))
       ADD_FAILURE() << "ReleaseStringUTFChars with another string than lent it";
+    jvm.released_.push_back(it->second.first->target->chars);
     delete[] it->second.second;
     jvm.borrowed_.erase(it);
   }

@@ -56,6 +56,8 @@ class Jvm {
   // The JNI functions called so far, by name, in order.
   std::vector<std::string> const& calls() const { return calls_; }
   void clear_calls() { calls_.clear(); }
+  // The strings whose UTF buffers were handed back, in order.
+  std::vector<std::u16string> const& released() const { return released_; }
 
   // The value of an object's field, and the text of a string object.
   Object const* field(jobject obj, std::string const& name) const;
@@ -104,6 +106,7 @@ class Jvm {
   Env env_;
   JNINativeInterface_ table_;
   std::vector<std::string> calls_;
+  std::vector<std::u16string> released_;
   std::deque<std::unique_ptr<Object>> objects_;
   std::deque<Ref> refs_;
   std::map<std::string, Object*> classes_;

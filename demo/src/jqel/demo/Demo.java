@@ -1,6 +1,7 @@
 package jqel.demo;
 
 import com.brenn.varnis.tq.api.jqel.JQelAgentMessage;
+import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import com.brenn.varnis.tq.api.jqel.JQelMonValue;
 import java.util.function.IntSupplier;
 import jqel.standin.StandIn;
@@ -20,6 +21,23 @@ public final class Demo {
                 System.getProperty("sun.arch.data.model"));
         System.out.printf("agent made message %s and monitor value %s%n%n", hex(message), hex(monValue));
 
+        JQelMessage cmas = new JQelMessage();
+        String[][] attributes = {{"customer", "ACME Ltd"}, {"city", "Zürich"}, {"greeting", "こんにちは 👋"}};
+        for (String[] a : attributes) {
+            call("JQelMessage.QelSetCMA", hex(message) + ", " + quote(a[0]) + ", " + quote(a[1]), StandIn.OP_CMA_SET,
+                    () -> cmas.QelSetCMA(message, a[0], a[1]));
+        }
+        call("JQelMessage.QelGetCMA", hex(message) + ", \"city\"", StandIn.OP_CMA_GET,
+                () -> cmas.QelGetCMA(message, "city"));
+        System.out.printf("    myQelDataString = %s%n", quote(cmas.myQelDataString));
+        listNames(cmas, message);
+        call("JQelMessage.QelRemoveCMA", hex(message) + ", \"customer\"", StandIn.OP_CMA_REMOVE,
+                () -> cmas.QelRemoveCMA(message, "customer"));
+        listNames(cmas, message);
+        call("JQelMessage.QelGetCMA", hex(message) + ", \"customer\"", StandIn.OP_CMA_GET,
+                () -> cmas.QelGetCMA(message, "customer"));
+        System.out.printf("    myQelDataString = %s%n", quote(cmas.myQelDataString));
+
         call("JQelAgentMessage.QelAgtMessageSend", hex(message), StandIn.OP_MESSAGE_SEND,
                 () -> JQelAgentMessage.QelAgtMessageSend(message));
         state("message", message);
@@ -33,10 +51,31 @@ public final class Demo {
                 StandIn.OP_MESSAGE_ACK, () -> JQelAgentMessage.QelAgtMessageAck(monValue));
     }
 
+    static void listNames(JQelMessage cmas, long message) {
+        call("JQelMessage.QelGetCMANames", hex(message), StandIn.OP_CMA_NAMES, () -> cmas.QelGetCMANames(message));
+        StringBuilder names = new StringBuilder();
+        for (String n : cmas.myStringArray) names.append(names.length() == 0 ? "" : ", ").append(quote(n));
+        System.out.printf("    myStringArray = [%s]%n", names);
+    }
+
     static void call(String method, String arguments, int op, IntSupplier call) {
         int rc = call.getAsInt();
         System.out.printf("%s(%s) = %d %s%n", method, arguments, rc, codeName(rc));
-        System.out.printf("    agent received handle %s%n", hex(StandIn.lastHandle(op)));
+        System.out.printf("    agent received handle %s", hex(StandIn.lastHandle(op)));
+        byte[] name = StandIn.lastName(op), value = StandIn.lastValue(op);
+        if (name != null) System.out.printf(", name %s", bytes(name));
+        if (value != null) System.out.printf(", value %s", bytes(value));
+        System.out.println();
+    }
+
+    static String bytes(byte[] nativeText) {
+        StringBuilder hex = new StringBuilder();
+        for (byte b : nativeText) if (b < 0) hex.append(String.format("\\x%02X", b & 0xFF)); else hex.append((char) b);
+        return quote(hex.toString()) + " (" + nativeText.length + " bytes)";
+    }
+
+    static String quote(String s) {
+        return s == null ? "null" : "\"" + s + "\"";
     }
 
     static void state(String what, long handle) {

@@ -1,0 +1,85 @@
+#include "conventions.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace jqel {
+
+void throw_new(JNIEnv* env, char const* cls, char const* message) {
+  jclass c = env->FindClass(cls);
+  if (c != nullptr) env->ThrowNew(c, message);
+}
+
+bool borrow_native(JNIEnv* env, jstring java, char const* what,
+                   char const** utf, char** native) {
+  char message[96];
+  if (java == nullptr) {
+    snprintf(message, sizeof message, "%s == null", what);
+    throw_new(env, "java/lang/NullPointerException", message);
+    return false;
+  }
+  *utf = env->GetStringUTFChars(java, nullptr);
+  if (*utf == nullptr) return false;  // the JVM's OutOfMemoryError is pending
+  *native = convertStringFromUTF(*utf);
+  if (*native == nullptr) {
+    snprintf(message, sizeof message,
+             "%s cannot be converted to the agent's native encoding", what);
+    throw_new(env, "java/lang/IllegalArgumentException", message);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// One char per byte, of the byte's value.
+jstring latin1_to_java(JNIEnv* env, char const* bytes) {
+  size_t n = strlen(bytes);
+  if (n > 0x7FFFFFFF) {
+    throw_new(env, "java/lang/OutOfMemoryError", "CMA value too long for a Java string");
+    return nullptr;
+  }
+  jchar* chars = static_cast<jchar*>(malloc(n > 0 ? n * sizeof(jchar) : 1));
+  if (chars == nullptr) {
+    throw_new(env, "java/lang/OutOfMemoryError", "no memory for a CMA value");
+    return nullptr;
+  }
+  for (size_t i = 0; i < n; ++i) chars[i] = static_cast<unsigned char>(bytes[i]);
+  jstring s = env->NewString(chars, static_cast<jsize>(n));
+  free(chars);
+  return s;
+}
+
+}  // namespace
+
+bool is_modified_utf8(char const* bytes) {
+  auto const* s = reinterpret_cast<unsigned char const*>(bytes);
+  while (*s != 0) {
+    if (s[0] < 0x80) {
+      s += 1;
+    } else if ((s[0] & 0xE0) == 0xC0 && continuation(s[1])) {
+      // Two bytes carry U+0080 to U+07FF, or U+0000 as C0 80.
+      if (s[0] < 0xC2 && !(s[0] == 0xC0 && s[1] == 0x80)) return false;
+      s += 2;
+    } else if ((s[0] & 0xF0) == 0xE0 && continuation(s[1]) &&
+               continuation(s[2])) {
+      // Three bytes carry U+0800 to U+FFFF, surrogates included.
+      if (s[0] == 0xE0 && s[1] < 0xA0) return false;
+      s += 3;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+jstring value_to_java(JNIEnv* env, char* value) {
+  jstring s = convertStringToUTF(value, env);
+  if (s != nullptr || env->ExceptionCheck()) return s;
+  if (is_modified_utf8(value)) return env->NewStringUTF(value);
+  return latin1_to_java(env, value);
+}
+
+}  // namespace jqel

@@ -1,0 +1,93 @@
+package jqel.tests;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
+
+import com.brenn.varnis.tq.api.jqel.JQelMessage;
+import java.nio.charset.StandardCharsets;
+import java.util.stream.IntStream;
+import java.util.stream.Stream;
+import jqel.standin.StandIn;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.Arguments;
+import org.junit.jupiter.params.provider.MethodSource;
+
+/** Listing a message's CMA names into myStringArray, in a real JVM. */
+class NamesTest {
+    long message;
+    final JQelMessage jq = new JQelMessage();
+
+    @BeforeEach
+    void freshMessage() {
+        message = Agent.freshMessage();
+    }
+
+    void set(String... names) {
+        for (String n : names) assertEquals(0, jq.QelSetCMA(message, n, "value of " + n));
+    }
+
+    static Stream<Arguments> lists() {
+        return Stream.of(
+                Arguments.of("one name", new String[] {"only"}),
+                Arguments.of("a few, non-ASCII and beyond U+FFFF",
+                        new String[] {"zeta", "Grüße", "名前", "𝄞\uD83D\uDE00", "", "a\u0000b"}),
+                Arguments.of("100,000 names", IntStream.range(0, 100_000).mapToObj(i -> "name-" + (99_999 - i))
+                        .toArray(String[]::new)));
+    }
+
+    @ParameterizedTest(name = "{0}")
+    @MethodSource("lists")
+    void foundNamesArriveInTheAgentsOrder(String label, String[] names) {
+        set(names);
+        assertEquals(0, jq.QelGetCMANames(message));
+        assertArrayEquals(names, jq.myStringArray);
+    }
+
+    @Test
+    void callsThatFindNoNamesLeaveTheFieldAsItWas() {
+        String[] before = {"from an earlier call"};
+        record Case(String label, Runnable arrange, int rc) {}
+        Case[] cases = {
+            new Case("no CMAs", () -> {}, 0),
+            new Case("negative count", () -> StandIn.nextNamesCount(-1), 0),
+            new Case("failing operation", () -> StandIn.forceNextResult(StandIn.OP_CMA_NAMES, -42), -42),
+            new Case("unknown handle", () -> StandIn.destroy(message), StandIn.E_UNKNOWN_HANDLE),
+        };
+        for (Case c : cases) {
+            jq.myStringArray = before;
+            c.arrange.run();
+            assertEquals(c.rc, jq.QelGetCMANames(message), c.label);
+            assertSame(before, jq.myStringArray, c.label);
+        }
+    }
+
+    @Test
+    void aNameThatDoesNotConvertIsNullAtItsIndex() {
+        set("first");
+        byte[] bad = {'b', 'a', 'd', (byte) 0xFF};
+        assertEquals(0, StandIn.putCma(message, bad, "v".getBytes(StandardCharsets.US_ASCII)));
+        set("third");
+        assertEquals(0, jq.QelGetCMANames(message));
+        assertEquals(3, jq.myStringArray.length);
+        assertEquals("first", jq.myStringArray[0]);
+        assertNull(jq.myStringArray[1]);
+        assertEquals("third", jq.myStringArray[2]);
+    }
+
+    @Test
+    void namesAgreeWithSetAndRemove() {
+        set("a", "b", "c");
+        assertEquals(0, jq.QelRemoveCMA(message, "b"));
+        set("d", "a"); // setting an existing name keeps its place
+        assertEquals(0, jq.QelGetCMANames(message));
+        assertArrayEquals(new String[] {"a", "c", "d"}, jq.myStringArray);
+        for (String n : jq.myStringArray) {
+            assertEquals(0, jq.QelGetCMA(message, n));
+            assertEquals("value of " + n, jq.myQelDataString);
+        }
+    }
+}

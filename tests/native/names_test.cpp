@@ -1,0 +1,169 @@
+// QelGetCMANames against the fake JVM: the JNI calls in order, the field
+// written only after a successful call that found names, and every name and
+// the array freed exactly once on every path (AddressSanitizer and
+// LeakSanitizer check the frees in the sanitizer build).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "bridge_library.h"
+#include "fake_jni.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class Names : public ::testing::Test {
+ public:  // the table rows below call the native through the fixture
+  void SetUp() override {
+    qelstub_reset();
+    handle = static_cast<jlong>(qelstub_new_message());
+    self = jvm.message();
+    names = bridge::native<bridge::GetCmaNames>("JQelMessage", "QelGetCMANames");
+    ASSERT_NE(names, nullptr);
+  }
+
+  void put(std::vector<std::string> const& list) {
+    for (auto const& n : list) qelstub_put_cma(static_cast<uint64_t>(handle), n.c_str(), "v");
+  }
+
+  jint call() { return names(jvm.env(), self, handle); }
+
+  // The receiver's myStringArray as texts ("<null>" for a null element), or
+  // {"<no array>"} while the field is null.
+  std::vector<std::u16string> stored() const {
+    fake::Object const* array = jvm.field(self, "myStringArray");
+    if (array == nullptr) return {u"<no array>"};
+    std::vector<std::u16string> texts;
+    for (auto const* e : array->elements) texts.push_back(fake::Jvm::text(e));
+    return texts;
+  }
+
+  fake::Jvm jvm;
+  jlong handle = 0;
+  jobject self = nullptr;
+  bridge::GetCmaNames names = nullptr;
+};
+
+Calls const kLookup = {"GetObjectClass", "GetFieldID"};
+Calls const kMakeArray = {"FindClass", "NewObjectArray"};
+Calls const kElement = {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"};
+
+Calls concat(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (auto const& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST_F(Names, FoundNamesFillTheFieldInTheAgentsOrder) {
+  put({"zeta", "älpha", "𝄞 clef", "", "mid"});
+  EXPECT_EQ(call(), 0);
+  EXPECT_EQ(stored(), (std::vector<std::u16string>{u"zeta", u"älpha", u"𝄞 clef", u"", u"mid"}));
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, kElement, kElement, kElement,
+                                 kElement, {"SetObjectField"}}));
+  EXPECT_EQ(jvm.live_local_refs(), 3);  // the classes and the array, until the native returns
+}
+
+TEST_F(Names, ANameThatDoesNotConvertIsANullElementInItsPlace) {
+  put({"first", "bad\xFF", "third"});
+  EXPECT_EQ(call(), 0);
+  EXPECT_EQ(stored(), (std::vector<std::u16string>{u"first", u"<null>", u"third"}));
+  Calls const null_element = {"ExceptionCheck", "SetObjectArrayElement", "ExceptionCheck"};
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, null_element, kElement,
+                                 {"SetObjectField"}}));
+}
+
+TEST_F(Names, LocalReferencesStayBoundedWhateverTheListsLength) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 5000; ++i) many.push_back("name" + std::to_string(i));
+  put(many);
+  EXPECT_EQ(call(), 0);
+  EXPECT_EQ(stored().size(), 5000u);
+  EXPECT_EQ(stored()[4999], u"name4999");
+  EXPECT_LE(jvm.peak_local_refs(), 4);
+}
+
+// Calls that store nothing: the field keeps what it held, the result code
+// comes back unchanged, and what the agent handed over is freed.
+TEST_F(Names, CallsThatFindNoNamesLeaveTheFieldAlone) {
+  struct Case {
+    char const* label;
+    std::function<void(Names&)> arrange;
+    jint rc;
+    Calls calls;
+  };
+  Case const cases[] = {
+      {"no CMAs", [](Names&) {}, 0, kLookup},
+      {"count 0 reported", [](Names& t) { t.put({"a"}), qelstub_next_names_count(0); }, 0, kLookup},
+      {"negative count", [](Names& t) { t.put({"a"}), qelstub_next_names_count(-5); }, 0, kLookup},
+      {"failure, array handed over",
+       [](Names& t) { t.put({"a"}), qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, 7); }, 7, {}},
+      {"failure, negative code",
+       [](Names&) { qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, INT32_MIN); }, INT32_MIN, {}},
+      {"unknown handle, array never set", [](Names& t) { t.handle = 12345; },
+       QELSTUB_E_UNKNOWN_HANDLE, {}},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetUp();
+    c.arrange(*this);
+    jvm.clear_calls();
+    EXPECT_EQ(call(), c.rc);
+    EXPECT_EQ(jvm.calls(), c.calls);
+    EXPECT_EQ(stored(), std::vector<std::u16string>{u"<no array>"});
+    EXPECT_FALSE(jvm.exception_pending());
+  }
+}
+
+// A JNI call that fails after the agent handed the list over stops the call
+// with the JVM's exception pending, leaves the field alone, and still frees
+// every name and the array.
+TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
+  struct Case {
+    char const* label;
+    char const* fails;
+    int nth;
+    char const* exception;
+    Calls calls;
+  };
+  Case const cases[] = {
+      {"GetObjectClass", "GetObjectClass", 0, "java/lang/OutOfMemoryError", {"GetObjectClass"}},
+      {"GetFieldID", "GetFieldID", 0, "java/lang/NoSuchFieldError", kLookup},
+      {"FindClass", "FindClass", 0, "java/lang/NoClassDefFoundError",
+       concat({kLookup, {"FindClass"}})},
+      {"NewObjectArray", "NewObjectArray", 0, "java/lang/OutOfMemoryError",
+       concat({kLookup, kMakeArray})},
+      {"second name's string", "NewString", 1, "java/lang/OutOfMemoryError",
+       concat({kLookup, kMakeArray, kElement, {"NewString", "ExceptionCheck"}})},
+      {"second element's store", "SetObjectArrayElement", 1, "java/lang/ArrayStoreException",
+       concat({kLookup, kMakeArray, kElement,
+               {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"}})},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetUp();
+    put({"one", "two", "three"});
+    jvm.clear_exception();
+    jvm.clear_calls();
+    jvm.fail(c.fails, c.nth);
+    EXPECT_EQ(call(), 0);
+    EXPECT_EQ(jvm.exception_class(), c.exception);
+    EXPECT_EQ(jvm.calls(), c.calls);
+    EXPECT_EQ(stored(), std::vector<std::u16string>{u"<no array>"});
+  }
+}
+
+TEST_F(Names, AReceiverWithoutTheFieldGetsNoSuchFieldError) {
+  put({"a"});
+  jobject other = jvm.instance("com/brenn/varnis/tq/api/jqel/JQelMessage$Old",
+                               {{"myQelDataString", "Ljava/lang/String;"}});
+  EXPECT_EQ(names(jvm.env(), other, handle), 0);
+  EXPECT_EQ(jvm.exception_class(), "java/lang/NoSuchFieldError");
+  EXPECT_EQ(jvm.exception_message(), "myStringArray");
+  EXPECT_EQ(jvm.calls(), kLookup);
+}
+
+}  // namespace
