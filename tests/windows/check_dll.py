@@ -73,19 +73,23 @@ def parse_exports(text):
 
 
 def parse_imports(text, pointer_bits):
-    """{dll: [(ordinal or None, name or None)]}: an import by ordinal has the
-    ordinal flag (the thunk's top bit) set and no name."""
+    """{dll: [entry]}, an entry being "#<ordinal>" for an import by ordinal
+    alone and the name for an import by name. An import by ordinal is a
+    thunk with its top bit set and the ordinal in its low 16 bits (objdump
+    prints that ordinal in decimal for PE32 but in hex for PE32+, so it is
+    taken from the thunk); objdump shows no name for it."""
     imports = {}
     for block in re.split(r"\n\s*DLL Name: ", text)[1:]:
         dll, _, rest = block.partition("\n")
         entries = imports.setdefault(dll.strip(), [])
-        for vma, number, name in re.findall(
-                r"^\t([0-9a-f]+)\t\s*(\d+)\s+(\S+)", rest.split("\n\n", 1)[0], re.M):
-            by_ordinal = int(vma, 16) >> (pointer_bits - 1) == 1
-            if by_ordinal:
-                entries.append((int(number), None if name == "<none>" else name))
+        for vma, name in re.findall(
+                r"^\t([0-9a-f]+)\t\s*[0-9a-f]+\s+(\S+)", rest.split("\n\n", 1)[0], re.M):
+            thunk = int(vma, 16)
+            if thunk >> (pointer_bits - 1) == 1:
+                ordinal = f"#{thunk & 0xFFFF}"
+                entries.append(ordinal if name == "<none>" else f"{ordinal} {name}")
             else:
-                entries.append((None, name))
+                entries.append(name)
     return imports
 
 
@@ -176,10 +180,9 @@ def main():
          sorted({AGENT_DLL.lower(), CONVERTER_DLL.lower(), want["crt"].lower()}
                 | ({"kernel32.dll"} & set(imports)))),
         ("agent operations by ordinal, without names",
-         sorted(e for e in agent), sorted((n, None) for n in AGENT_ORDINALS)),
-        ("converters by decorated name",
-         sorted(e for e in converters), sorted((None, n) for n in want["converters"])),
-        ("free() from " + want["crt"], (None, "free") in crt, True),
+         sorted(agent), sorted(f"#{n}" for n in AGENT_ORDINALS)),
+        ("converters by decorated name", sorted(converters), sorted(want["converters"])),
+        ("free() from " + want["crt"], "free" in crt, True),
         ("string tables", tables, ["StringFileInfo/040904b0"]),
         ("version keys, in order", [k for k, _ in strings], VERSION_KEYS),
         ("FileDescription", values.get("FileDescription"), "JQelAgtMsg"),
