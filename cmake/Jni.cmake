@@ -10,4 +10,19 @@ if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
     cmake_path(GET java_bin PARENT_PATH JAVA_HOME)
   endif()
 endif()
-find_package(JNI REQUIRED COMPONENTS JVM)
+if(NOT WIN32)
+  find_package(JNI REQUIRED COMPONENTS JVM)
+  return()
+endif()
+
+# Windows cross build: FindJNI would look for a Windows JDK. jni.h itself is
+# the same on every platform, so take it from the host JDK, and pair it with
+# our own jni_md.h for Windows (the host JDK only has its own platform's).
+if(NOT JAVA_HOME AND DEFINED ENV{JAVA_HOME})
+  set(JAVA_HOME "$ENV{JAVA_HOME}")
+endif()
+find_path(JQEL_JNI_INCLUDE_DIR jni.h
+  HINTS "${JAVA_HOME}/include" NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+add_library(JNI::JNI INTERFACE IMPORTED)
+target_include_directories(JNI::JNI INTERFACE
+  ${PROJECT_SOURCE_DIR}/cmake/windows/include ${JQEL_JNI_INCLUDE_DIR})

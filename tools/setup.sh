@@ -20,3 +20,11 @@ jqel_install() {
 # What every build needs: compiler, CMake, the JDK, GoogleTest's sources and
 # the JUnit 5 jars.
 JQEL_CORE_PACKAGES=(g++ make cmake binutils openjdk-17-jdk-headless googletest junit5)
+
+# What the Windows builds add: Debian's MinGW-w64 cross compilers (the posix
+# thread-model variants) and binutils for 32- and 64-bit Windows, Wine to run
+# the 64-bit tests, and Python for the DLL table checks.
+JQEL_WINDOWS_PACKAGES=(
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine64 python3)

@@ -4,9 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-jqel_install "${JQEL_CORE_PACKAGES[@]}"
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}"
 
-presets=(linux linux-sanitize)
+presets=(linux linux-sanitize windows-x86 windows-x64)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   start=$SECONDS
