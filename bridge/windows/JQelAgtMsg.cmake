@@ -73,11 +73,6 @@ target_compile_definitions(JQelAgtMsg PRIVATE JNIEXPORT=)
 # library needs no C runtime initialisation (no static constructors, no
 # atexit, no thread-local data), so its entry point is DllMain itself. libgcc
 # is linked statically for any helper the compiler may call.
-#
-# The printf family comes from the C runtime DLL too, not from MinGW's own
-# implementation (__USE_MINGW_ANSI_STDIO, on by default for C++), which needs
-# MinGW's start-up code. Of MinGW's static library mingwex only the thin C99
-# wrappers are linked, such as snprintf over the runtime's _vsnprintf.
 jqel_import_library(jqel_qelagtapi_imports ${CMAKE_CURRENT_LIST_DIR}/../agent/libqelagtapi.def)
 if(x86)
   jqel_import_library(jqel_jqelagtbase_imports ${CMAKE_CURRENT_LIST_DIR}/../agent/JQelAgtbase-x86.def)
@@ -88,9 +83,8 @@ else()
   set(crt msvcrt)
   set(entry DllMain)
 endif()
-target_compile_definitions(JQelAgtMsg PRIVATE __USE_MINGW_ANSI_STDIO=0)
 target_link_libraries(JQelAgtMsg PRIVATE
-  jqel_qelagtapi_imports jqel_jqelagtbase_imports mingwex ${crt} gcc kernel32)
+  jqel_qelagtapi_imports jqel_jqelagtbase_imports ${crt} gcc kernel32)
 target_link_options(JQelAgtMsg PRIVATE
   -nostdlib -Wl,--entry=${entry}
   # No link time in the image, so that the same sources give the same bytes.
