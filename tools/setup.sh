@@ -28,3 +28,14 @@ JQEL_WINDOWS_PACKAGES=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine64 python3)
+
+# What the 32-bit Linux runs add: the i386 JDK, run under qemu-user (the build
+# machines' kernel runs no 32-bit program directly), and g++'s 32-bit
+# libraries. Installing them needs the i386 architecture in dpkg.
+JQEL_I386_PACKAGES=(openjdk-17-jdk-headless:i386 qemu-user g++-multilib)
+jqel_add_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo dpkg --add-architecture i386
+}

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}"
+jqel_add_i386
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}"
 
 presets=(linux linux-sanitize windows-x86 windows-x64)
 for preset in "${presets[@]}"; do
