@@ -1,6 +1,5 @@
 #include "conventions.h"
 
-#include <stdio.h>
 #include <string.h>
 
 namespace jqel {
@@ -10,21 +9,39 @@ void throw_new(JNIEnv* env, char const* cls, char const* message) {
   if (c != nullptr) env->ThrowNew(c, message);
 }
 
+namespace {
+
+// `what` followed by `text`, cut to fit the buffer: the message of an
+// exception about the argument `what`.
+template <size_t N>
+char const* message_about(char (&buffer)[N], char const* what, char const* text) {
+  size_t n = strlen(what);
+  if (n > N - 1) n = N - 1;
+  memcpy(buffer, what, n);
+  size_t m = strlen(text);
+  if (m > N - 1 - n) m = N - 1 - n;
+  memcpy(buffer + n, text, m);
+  buffer[n + m] = '\0';
+  return buffer;
+}
+
+}  // namespace
+
 bool borrow_native(JNIEnv* env, jstring java, char const* what,
                    char const** utf, char** native) {
   char message[96];
   if (java == nullptr) {
-    snprintf(message, sizeof message, "%s == null", what);
-    throw_new(env, "java/lang/NullPointerException", message);
+    throw_new(env, "java/lang/NullPointerException",
+              message_about(message, what, " == null"));
     return false;
   }
   *utf = env->GetStringUTFChars(java, nullptr);
   if (*utf == nullptr) return false;  // the JVM's OutOfMemoryError is pending
   *native = convertStringFromUTF(*utf);
   if (*native == nullptr) {
-    snprintf(message, sizeof message,
-             "%s cannot be converted to the agent's native encoding", what);
-    throw_new(env, "java/lang/IllegalArgumentException", message);
+    throw_new(env, "java/lang/IllegalArgumentException",
+              message_about(message, what,
+                            " cannot be converted to the agent's native encoding"));
     return false;
   }
   return true;

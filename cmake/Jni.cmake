@@ -16,9 +16,24 @@ endif()
 # same for every JVM.
 set(JQEL_JNI_JDK "" CACHE PATH
   "JDK whose JNI headers the natives build against (default: the JDK of javac on PATH)")
-set(jqel_java_home "${JAVA_HOME}")
-if(JQEL_JNI_JDK)
-  set(JAVA_HOME "${JQEL_JNI_JDK}")
+if(NOT WIN32)
+  set(jqel_java_home "${JAVA_HOME}")
+  if(JQEL_JNI_JDK)
+    set(JAVA_HOME "${JQEL_JNI_JDK}")
+  endif()
+  find_package(JNI REQUIRED COMPONENTS JVM)
+  set(JAVA_HOME "${jqel_java_home}")
+  return()
 endif()
-find_package(JNI REQUIRED COMPONENTS JVM)
-set(JAVA_HOME "${jqel_java_home}")
+
+# Windows cross build: FindJNI would look for a Windows JDK. jni.h itself is
+# the same on every platform, so take it from the host JDK, and pair it with
+# our own jni_md.h for Windows (the host JDK only has its own platform's).
+if(NOT JAVA_HOME AND DEFINED ENV{JAVA_HOME})
+  set(JAVA_HOME "$ENV{JAVA_HOME}")
+endif()
+find_path(JQEL_JNI_INCLUDE_DIR jni.h
+  HINTS "${JAVA_HOME}/include" NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+add_library(JNI::JNI INTERFACE IMPORTED)
+target_include_directories(JNI::JNI INTERFACE
+  ${PROJECT_SOURCE_DIR}/cmake/windows/include ${JQEL_JNI_INCLUDE_DIR})

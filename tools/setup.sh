@@ -2,7 +2,6 @@
 # Installs the Debian packages that the build and the tests need, where they
 # are missing. Sourced by demo.sh and test.sh; run as root on Debian 12.
 #   jqel_install <package>...
-#   jqel_add_architecture <arch>   lets apt install packages of <arch> (before jqel_install)
 
 jqel_install() {
   local missing=()
@@ -18,23 +17,28 @@ jqel_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-jqel_add_architecture() {
-  dpkg --print-foreign-architectures | grep -qx "$1" && return 0
-  echo "Adding architecture $1"
-  local sudo=
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo dpkg --add-architecture "$1"
-  # jqel_install updates the package lists, since the packages of $1 are missing.
-}
-
 # What every build needs: compiler, CMake, the JDK, GoogleTest's sources and
 # the JUnit 5 jars.
 JQEL_CORE_PACKAGES=(g++ make cmake binutils openjdk-17-jdk-headless googletest junit5)
 
-# The 32-bit build (needs architecture i386): the multilib compiler, the
-# 32-bit JDK (its JNI headers and its JVM) and qemu-i386, which runs 32-bit
-# programs where the kernel does not.
-JQEL_X86_PACKAGES=(g++-multilib qemu-user openjdk-17-jdk-headless:i386)
+# What the Windows builds add: Debian's MinGW-w64 cross compilers (the posix
+# thread-model variants) and binutils for 32- and 64-bit Windows, Wine to run
+# the 64-bit tests, and Python for the DLL table checks.
+JQEL_WINDOWS_PACKAGES=(
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine64 python3)
+
+# What the 32-bit Linux runs add: the i386 JDK, run under qemu-user (the build
+# machines' kernel runs no 32-bit program directly), and g++'s 32-bit
+# libraries. Installing them needs the i386 architecture in dpkg.
+JQEL_I386_PACKAGES=(openjdk-17-jdk-headless:i386 qemu-user g++-multilib)
+jqel_add_i386() {
+  dpkg --print-foreign-architectures | grep -qx i386 && return 0
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo dpkg --add-architecture i386
+}
 
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

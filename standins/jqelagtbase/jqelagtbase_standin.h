@@ -12,6 +12,8 @@
 #define JQELAGTBASE_API
 #endif
 
+// On Windows these are exported by name through JQelAgtbase-x64.def, which
+// must list every function declared here.
 extern "C" {
 
 // After `skip` more successful calls on the calling thread, the next

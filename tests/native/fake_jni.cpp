@@ -77,6 +77,14 @@ bool decode_modified_utf8(std::string const& bytes, std::u16string* out) {
   return true;
 }
 
+// Each trap takes only the environment, whatever the slot's signature. That
+// is sound where the caller pops the arguments (cdecl, and x64's single
+// convention), but not under 32-bit Windows' __stdcall, where the callee pops
+// them and a trap called with more would unbalance the stack.
+#if defined(_WIN32) && !defined(_WIN64)
+#error "the fake JNIEnv's traps cannot serve 32-bit Windows (__stdcall)"
+#endif
+
 // The implementations behind the fake function table.
 struct Functions {
   template <size_t I>

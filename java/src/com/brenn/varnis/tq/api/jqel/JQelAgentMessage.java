@@ -6,7 +6,7 @@ package com.brenn.varnis.tq.api.jqel;
  */
 public class JQelAgentMessage {
     static {
-        System.loadLibrary("JQelAgtMsg");
+        JQelLibrary.load();
     }
 
     /** Sends the message {@code handle}. */

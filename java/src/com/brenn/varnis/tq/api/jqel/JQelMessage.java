@@ -9,7 +9,7 @@ package com.brenn.varnis.tq.api.jqel;
  */
 public class JQelMessage {
     static {
-        System.loadLibrary("JQelAgtMsg");
+        JQelLibrary.load();
     }
 
     /** The value read by the last {@link #QelGetCMA} call; never null after one. */

@@ -6,7 +6,7 @@ package com.brenn.varnis.tq.api.jqel;
  */
 public class JQelMonValue {
     static {
-        System.loadLibrary("JQelAgtMsg");
+        JQelLibrary.load();
     }
 
     /** Sends the monitor value {@code handle}. */

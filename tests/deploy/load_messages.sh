@@ -1,0 +1,81 @@
+#!/bin/bash
+# Provokes each common failure to load the library, as a deployment meets
+# them, and fails unless the deployment guide quotes the JVM's message word
+# for word (with the library's folder written as /opt/qel/lib there). Also
+# proves the guide's claim that the library finds the agent's libraries in
+# its own folder.
+# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs> <java...>
+set -u
+work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5
+shift 5
+java=("$@")
+java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java)
+src=$(cd "$(dirname "$0")/../.." && pwd)
+lib=$work/lib
+status=0
+
+# The library as the release archive holds it.
+fresh() {
+  rm -rf "$lib" && cmake --install "$build" --prefix "$lib" >/dev/null
+}
+
+# Runs the probe with java.library.path=$lib (or PROBE_LIBRARY_PATH) and
+# PROBE_JVM_ARG, PROBE_ARG if set. Its last line must equal
+# `expected`; if quoted, every line the JVM printed must appear in the guide.
+check() {
+  local what=$1 quoted=$2 expected=$3
+  shift 3
+  local out line
+  out=$("$@" -Djava.library.path="${PROBE_LIBRARY_PATH:-$lib}" ${PROBE_JVM_ARG:+"$PROBE_JVM_ARG"} \
+        -cp "$classpath" jqel.deploy.LoadProbe ${PROBE_ARG:-} 2>&1 |
+        grep -v '^Picked up' | sed "s|$lib|/opt/qel/lib|g")
+  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ]; then
+    echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"
+    echo "     expected"; echo "     $expected"
+    status=1
+    return
+  fi
+  echo "ok   $what:"
+  while IFS= read -r line; do
+    if [ "$quoted" = quoted ] && ! grep -qF -- "$line" "$guide"; then
+      echo "FAIL   the guide does not quote: $line"; status=1
+    else
+      echo "       $line"
+    fi
+  done <<<"$out"
+}
+
+fresh
+check "agent libraries missing" quoted \
+  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: libqelagtapi.so: cannot open shared object file: No such file or directory" \
+  "${java[@]}"
+
+cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
+check "agent libraries beside it" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
+
+mkdir -p "$work/empty"
+PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.so \
+  check "full path in jqel.library" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
+
+PROBE_ARG=other-package check "class in another package" quoted \
+  "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
+  "${java[@]}"
+
+check "64-bit library in a 32-bit JVM" quoted \
+  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: wrong ELF class: ELFCLASS64 (Possible cause: can't load AMD 64 .so on a IA 32 platform)" \
+  "${java32[@]}"
+
+# A 32-bit build of the library's sources in its place.
+rm -f "$lib"/libJQelAgtMsg.so*
+includes=()
+for d in ${jni_includes//;/ }; do includes+=(-I"$d"); done
+g++ -m32 -shared -fPIC -O2 "${includes[@]}" -o "$lib/libJQelAgtMsg.so" \
+  "$src"/bridge/{agent_message,conventions,message,mon_value}.cpp || status=1
+check "32-bit library in a 64-bit JVM" quoted \
+  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so: /opt/qel/lib/libJQelAgtMsg.so: wrong ELF class: ELFCLASS32 (Possible cause: can't load IA 32 .so on a AMD 64 platform)" \
+  "${java[@]}"
+
+rm -rf "$lib" && mkdir -p "$lib"
+check "library not on java.library.path" quoted \
+  "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" "${java[@]}"
+exit $status

@@ -1,0 +1,56 @@
+#!/bin/bash
+# Makes the release archives twice from this source tree, in separate build
+# trees and at different times, and fails unless both runs give the same
+# bytes and each archive holds exactly the library, DEPLOYMENT.md and a
+# SHA256SUMS that checks.
+# usage: reproducible.sh <scratch-dir>
+set -euo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+work=$1
+rm -rf "$work" && mkdir -p "$work"
+for run in first second; do
+  JQEL_BUILD_ROOT=$work/$run-build JQEL_DIST=$work/$run bash "$src/tools/release.sh" >/dev/null
+  sleep 1
+done
+
+version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+status=0
+for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86_64.tar.gz; do
+  if cmp "$work/first/$archive" "$work/second/$archive"; then
+    echo "ok   $archive: both runs byte-identical"
+  else
+    echo "FAIL $archive: the runs differ"; status=1
+  fi
+  unpacked=$work/unpacked/$archive
+  mkdir -p "$unpacked"
+  case $archive in
+    *.zip) (cd "$unpacked" && python3 -m zipfile -e "$work/first/$archive" .) ;;
+    *) tar -xzf "$work/first/$archive" -C "$unpacked" ;;
+  esac
+  top=$unpacked/${archive%.zip}
+  top=${top%.tar.gz}
+  case $archive in
+    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS" ;;
+    *) expected="DEPLOYMENT.md SHA256SUMS libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
+  esac
+  actual=$(cd "$top" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  if [ "$actual" = "$expected" ]; then
+    echo "ok   $archive holds: $actual"
+  else
+    echo "FAIL $archive holds: $actual; expected: $expected"; status=1
+  fi
+  if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
+    echo "ok   $archive: SHA256SUMS checks"
+  else
+    echo "FAIL $archive: SHA256SUMS does not check"; status=1
+  fi
+done
+so=$work/unpacked/JQelAgtMsg-$version-linux-x86_64.tar.gz/JQelAgtMsg-$version-linux-x86_64/libJQelAgtMsg.so.$version
+soname=$(objdump -p "$so" | awk '/SONAME/ {print $2}')
+if [ "$soname" = "libJQelAgtMsg.so.${version%%.*}" ]; then
+  echo "ok   SONAME $soname"
+else
+  echo "FAIL SONAME $soname"; status=1
+fi
+exit $status

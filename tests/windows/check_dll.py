@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Checks the tables of a built JQelAgtMsg DLL as Windows and a JVM see them.
+
+Reads the headers, the export and import tables with the cross toolchain's
+objdump and the resources with its windres, then compares them with what the
+library must carry on the given architecture: the file format, exactly the
+expected exports, the agent operations imported by ordinal alone, the
+converters under their Visual C++ decorated names, free() from the right C
+runtime and no other DLL, the version resource and, on x86, the manifest
+naming the side-by-side C runtime. Prints every mismatch; fails if any.
+
+usage: check_dll.py --objdump OBJDUMP --windres WINDRES --arch x86|x64
+                    --version X.Y.Z --exports LIST DLL
+"""
+import argparse
+import re
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+AGENT_DLL = "libqelagtapi.dll"
+CONVERTER_DLL = "JQelAgtbase.dll"
+AGENT_ORDINALS = {3, 4, 5, 37, 38, 39, 40}
+
+ARCH = {
+    "x86": {
+        "format": "pei-i386", "magic": "PE32", "crt": "MSVCR80.dll",
+        "converters": {"?convertStringFromUTF@@YAPADPBD@Z",
+                       "?convertStringToUTF@@YAPAV_jstring@@PADPAUJNIEnv_@@@Z"},
+        "manifest": True,
+    },
+    "x64": {
+        "format": "pei-x86-64", "magic": "PE32+", "crt": "msvcrt.dll",
+        "converters": {"?convertStringFromUTF@@YAPEADPEBD@Z",
+                       "?convertStringToUTF@@YAPEAV_jstring@@PEADPEAUJNIEnv_@@@Z"},
+        "manifest": False,
+    },
+}
+
+VERSION_KEYS = ["FileDescription", "OriginalFilename", "FileVersion",
+                "LegalCopyright", "CompanyName", "ProductName",
+                "ProductVersion", "BuildDate", "Comments"]
+# As C's asctime() writes it: day and month names, the day padded with a
+# blank to two places, hh:mm:ss, the four-digit year.
+BUILD_DATE = re.compile(r"(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+                        r"(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+                        r"( [1-9]|[12][0-9]|3[01]) "
+                        r"([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9] [0-9]{4}")
+VC80_IDENTITY = {"type": "win32", "name": "Microsoft.VC80.CRT",
+                 "processorArchitecture": "x86",
+                 "publicKeyToken": "1fc8b3b9a1e18e3b"}
+
+
+def run(*command):
+    return subprocess.run(command, check=True, capture_output=True,
+                          text=True).stdout
+
+
+def parse_headers(text):
+    """The file format, PE magic and whether the image is a DLL."""
+    fmt = re.search(r"file format (\S+)", text).group(1)
+    magic = re.search(r"^Magic\s+\S+\s+\((\S+)\)", text, re.M).group(1)
+    flags = re.search(r"^Characteristics .*?\n\n", text, re.M | re.S).group(0)
+    return fmt, magic, bool(re.search(r"^\tDLL$", flags, re.M))
+
+
+def parse_exports(text):
+    """The exported names, in the order of the name table."""
+    part = text.split("[Ordinal/Name Pointer] Table", 1)
+    if len(part) < 2:
+        return []
+    return re.findall(r"^\t\[\s*\d+\] (\S+)$", part[1].split("\n\n", 1)[0], re.M)
+
+
+def parse_imports(text, pointer_bits):
+    """{dll: [entry]}, an entry being "#<ordinal>" for an import by ordinal
+    alone and the name for an import by name. An import by ordinal is a
+    thunk with its top bit set and the ordinal in its low 16 bits (objdump
+    prints that ordinal in decimal for PE32 but in hex for PE32+, so it is
+    taken from the thunk); objdump shows no name for it."""
+    imports = {}
+    for block in re.split(r"\n\s*DLL Name: ", text)[1:]:
+        dll, _, rest = block.partition("\n")
+        entries = imports.setdefault(dll.strip(), [])
+        for vma, name in re.findall(
+                r"^\t([0-9a-f]+)\t\s*[0-9a-f]+\s+(\S+)", rest.split("\n\n", 1)[0], re.M):
+            thunk = int(vma, 16)
+            if thunk >> (pointer_bits - 1) == 1:
+                ordinal = f"#{thunk & 0xFFFF}"
+                entries.append(ordinal if name == "<none>" else f"{ordinal} {name}")
+            else:
+                entries.append(name)
+    return imports
+
+
+def parse_resources(rc):
+    """The VERSIONINFO as {"fixed": {...}, "values": [(path, key, value)]},
+    and the text of the resource 2 of type 24, if any."""
+    version = {"fixed": {}, "values": []}
+    manifest = None
+    path, pending, in_manifest = [], None, False
+    for line in rc.splitlines():
+        line = line.strip()
+        if in_manifest:
+            if line == "END":
+                in_manifest = False
+            elif line.startswith('"'):
+                manifest += bytes(line[1:-1].replace('""', '"'), "utf-8").decode(
+                    "unicode_escape")
+            continue
+        if re.match(r"2 24\b", line):
+            manifest, in_manifest = "", True
+            continue
+        m = re.match(r"(FILEVERSION|PRODUCTVERSION) (.*)", line)
+        if m:
+            version["fixed"][m.group(1)] = [int(n) for n in m.group(2).split(",")]
+        m = re.match(r'BLOCK "([^"]*)"', line)
+        if m:
+            pending = m.group(1)
+        elif line == "BEGIN":
+            path.append(pending)
+            pending = None
+        elif line == "END":
+            path.pop()
+        m = re.match(r'VALUE "([^"]*)",\s*(.*)', line)
+        if m:
+            value = m.group(2)
+            if value.startswith('"'):
+                value = value[1:-1].replace('""', '"')
+            version["values"].append(("/".join(p for p in path if p), m.group(1), value))
+    if in_manifest:
+        manifest = None
+    return version, manifest
+
+
+def manifest_identities(text):
+    ns = {"a": "urn:schemas-microsoft-com:asm.v1"}
+    root = ET.fromstring(text)
+    return [e.attrib for e in root.findall(
+        "a:dependency/a:dependentAssembly/a:assemblyIdentity", ns)]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--objdump", required=True)
+    parser.add_argument("--windres", required=True)
+    parser.add_argument("--arch", required=True, choices=sorted(ARCH))
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--exports", required=True)
+    parser.add_argument("dll")
+    args = parser.parse_args()
+    want = ARCH[args.arch]
+
+    dump = run(args.objdump, "-p", args.dll)
+    fmt, magic, is_dll = parse_headers(dump)
+    exports = parse_exports(dump)
+    imports = {dll.lower(): entries for dll, entries in
+               parse_imports(dump, 32 if want["magic"] == "PE32" else 64).items()}
+    version, manifest = parse_resources(
+        run(args.windres, "--input-format=coff", "-i", args.dll, "-O", "rc"))
+    with open(args.exports) as f:
+        expected_exports = sorted(line.strip() for line in f if line.strip())
+
+    agent = imports.get(AGENT_DLL.lower(), [])
+    converters = imports.get(CONVERTER_DLL.lower(), [])
+    crt = imports.get(want["crt"].lower(), [])
+    strings = [(k, v) for p, k, v in version["values"] if p.startswith("StringFileInfo")]
+    tables = sorted({p for p, _, _ in version["values"] if p.startswith("StringFileInfo")})
+    values = dict(strings)
+    numbers = [int(n) for n in args.version.split(".")]
+    numbers += [0] * (4 - len(numbers))
+
+    checks = [
+        ("file format", fmt, want["format"]),
+        ("PE magic", magic, want["magic"]),
+        ("image is a DLL", is_dll, True),
+        ("exports, exactly", sorted(exports), expected_exports),
+        ("no export named twice", len(exports), len(set(exports))),
+        ("imported DLLs", sorted(imports),
+         sorted({AGENT_DLL.lower(), CONVERTER_DLL.lower(), want["crt"].lower()}
+                | ({"kernel32.dll"} & set(imports)))),
+        ("agent operations by ordinal, without names",
+         sorted(agent), sorted(f"#{n}" for n in AGENT_ORDINALS)),
+        ("converters by decorated name", sorted(converters), sorted(want["converters"])),
+        ("free() from " + want["crt"], "free" in crt, True),
+        ("string tables", tables, ["StringFileInfo/040904b0"]),
+        ("version keys, in order", [k for k, _ in strings], VERSION_KEYS),
+        ("FileDescription", values.get("FileDescription"), "JQelAgtMsg"),
+        ("OriginalFilename", values.get("OriginalFilename"), "JQelAgtMsg.dll"),
+        ("FileVersion", values.get("FileVersion"), args.version),
+        ("ProductVersion", values.get("ProductVersion"), args.version),
+        ("Comments", values.get("Comments"), ""),
+        ("BuildDate in asctime's 24 characters",
+         bool(BUILD_DATE.fullmatch(values.get("BuildDate", ""))), True),
+        ("product keys filled in",
+         all(values.get(k) for k in ("LegalCopyright", "CompanyName", "ProductName")), True),
+        ("Translation", [v for p, k, v in version["values"] if k == "Translation"],
+         ["0x409, 1200"]),
+        ("FILEVERSION", version["fixed"].get("FILEVERSION"), numbers),
+        ("PRODUCTVERSION", version["fixed"].get("PRODUCTVERSION"), numbers),
+        ("manifest resource 2 of type 24 present", manifest is not None, want["manifest"]),
+    ]
+    if want["manifest"] and manifest is not None:
+        identities = manifest_identities(manifest)
+        checks.append(("manifest names Microsoft.VC80.CRT",
+                       [{k: i.get(k) for k in VC80_IDENTITY} for i in identities],
+                       [VC80_IDENTITY]))
+
+    failed = [c for c in checks if c[1] != c[2]]
+    for name, actual, expected in checks:
+        print(("FAIL " if (name, actual, expected) in failed else "ok   ") + name)
+    for name, actual, expected in failed:
+        print(f"\n{name}:\n  expected {expected!r}\n  actual   {actual!r}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,13 @@
+#!/bin/bash
+# Builds the shipped library, JQelAgtMsg.dll for 32-bit Windows, with the
+# MinGW-w64 cross compilers, checks its tables, and prints where it is.
+# Set SOURCE_DATE_EPOCH (e.g. to the commit time) for a byte-identical build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/setup.sh
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}"
+
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 -j"$(nproc)"
+ctest --preset windows-x86 -R dll_tables
+echo "built $(pwd)/build/windows-x86/lib/JQelAgtMsg.dll"
