@@ -10,8 +10,19 @@ if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
     cmake_path(GET java_bin PARENT_PATH JAVA_HOME)
   endif()
 endif()
+
+# A 32-bit build takes jni.h and jni_md.h from the 32-bit JDK (JQEL_JNI_JDK),
+# while Java code is still compiled by the javac on PATH: the bytecode is the
+# same for every JVM.
+set(JQEL_JNI_JDK "" CACHE PATH
+  "JDK whose JNI headers the natives build against (default: the JDK of javac on PATH)")
 if(NOT WIN32)
+  set(jqel_java_home "${JAVA_HOME}")
+  if(JQEL_JNI_JDK)
+    set(JAVA_HOME "${JQEL_JNI_JDK}")
+  endif()
   find_package(JNI REQUIRED COMPONENTS JVM)
+  set(JAVA_HOME "${jqel_java_home}")
   return()
 endif()
 

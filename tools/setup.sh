@@ -39,3 +39,6 @@ jqel_add_i386() {
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo dpkg --add-architecture i386
 }
+
+# The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
+JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

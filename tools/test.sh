@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 jqel_add_i386
-jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}"
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}" \
+  "${JQEL_FUZZ_PACKAGES[@]}"
 
-presets=(linux linux-sanitize windows-x86 windows-x64)
+presets=(linux linux-x86 linux-sanitize linux-fuzz windows-x86 windows-x64)
 for preset in "${presets[@]}"; do
   echo "=== $preset ==="
   start=$SECONDS

@@ -62,6 +62,9 @@ STANDIN(void, nextGetLeavesSlotNull)(JNIEnv*, jclass, jint code) {
 STANDIN(void, nextNamesCount)(JNIEnv*, jclass, jint count) {
   qelstub_next_names_count(count);
 }
+STANDIN(jlong, heapInUse)(JNIEnv*, jclass) {
+  return static_cast<jlong>(qelstub_heap_in_use());
+}
 STANDIN(void, failNextFromUtf)(JNIEnv*, jclass, jint skip) {
   qelconv_fail_next_from_utf(skip);
 }

@@ -4,6 +4,9 @@
 // the objects and the records; "next call" controls are per thread.
 #include <stdlib.h>
 #include <string.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <list>
@@ -108,9 +111,9 @@ char* copy(std::string const& s) {
   return p;
 }
 
-// A names array the caller frees; holds `n` slots.
+// A names array the caller frees; holds `n` slots (null if that is too many).
 char** new_array(size_t n) {
-  return static_cast<char**>(malloc(sizeof(char*) * (n > 0 ? n : 1)));
+  return static_cast<char**>(calloc(n > 0 ? n : 1, sizeof(char*)));
 }
 
 uint64_t add_object(Kind kind) {
@@ -233,8 +236,12 @@ int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names,
   if (int rc = find(message, Kind::Message, &o)) return rc;
   if (next.names_count_set) {
     next.names_count_set = false;
-    *names = new_array(0);
-    *count = next.names_count;
+    int n = next.names_count;
+    char** list = new_array(n > 0 ? static_cast<size_t>(n) : 0);
+    if (!list) return QELSTUB_E_INVALID_ARGUMENT;
+    for (int i = 0; i < n; ++i) list[i] = copy("name-" + std::to_string(i));
+    *names = list;
+    *count = n;
     return QELSTUB_OK;
   }
   char** list = new_array(o->cmas.size());
@@ -305,6 +312,15 @@ void qelstub_next_names_count(int count) {
 void qelstub_set_recording(int on) {
   std::lock_guard<std::mutex> lock(mutex);
   recording = on != 0;
+}
+
+long long qelstub_heap_in_use(void) {
+#ifdef __GLIBC__
+  struct mallinfo2 m = mallinfo2();
+  return static_cast<long long>(m.uordblks + m.hblkhd);
+#else
+  return -1;
+#endif
 }
 
 long long qelstub_calls(int op) {

@@ -65,9 +65,15 @@ QELAGT_API int qelstub_put_cma(uint64_t handle, char const* name,
 QELAGT_API void qelstub_force_next_result(int op, int code);
 // The calling thread's next CMA get returns `code` and leaves the slot null.
 QELAGT_API void qelstub_next_get_leaves_slot_null(int code);
-// The calling thread's next successful CMA names call reports `count` and
-// hands over an array holding no names (for counts of zero or below).
+// The calling thread's next successful CMA names call reports `count`
+// instead of the message's names: for a positive count it hands over that
+// many new names "name-0", "name-1", ..., otherwise an array holding none.
 QELAGT_API void qelstub_next_names_count(int count);
+
+// Bytes of the C runtime's heap in use in this process (allocated and not yet
+// freed), so that tests can see whether what the agent handed over was
+// freed; -1 where the C runtime cannot tell.
+QELAGT_API long long qelstub_heap_in_use(void);
 
 // Records of what the agent received, per operation: the number of calls and
 // the arguments of the last one. Recording can be switched off (benchmarks).

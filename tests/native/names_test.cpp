@@ -156,6 +156,17 @@ TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
   }
 }
 
+// More names than the JVM can make an array for: the JVM's OutOfMemoryError
+// reaches Java, and every name is still freed (LeakSanitizer checks).
+TEST_F(Names, AListTheJvmCannotHoldThrowsAndIsFreed) {
+  qelstub_next_names_count(200000);
+  jvm.fail("NewObjectArray");
+  EXPECT_EQ(call(), 0);
+  EXPECT_EQ(jvm.exception_class(), "java/lang/OutOfMemoryError");
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray}));
+  EXPECT_EQ(stored(), std::vector<std::u16string>{u"<no array>"});
+}
+
 TEST_F(Names, AReceiverWithoutTheFieldGetsNoSuchFieldError) {
   put({"a"});
   jobject other = jvm.instance("com/brenn/varnis/tq/api/jqel/JQelMessage$Old",

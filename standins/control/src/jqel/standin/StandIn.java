@@ -55,8 +55,14 @@ public final class StandIn {
     /** This thread's next CMA get returns {@code code} and leaves the value null. */
     public static native void nextGetLeavesSlotNull(int code);
 
-    /** This thread's next successful CMA names call reports {@code count} and no names. */
+    /**
+     * This thread's next successful CMA names call reports {@code count} instead of the message's names:
+     * that many new names "name-0", "name-1", ... for a positive count, none otherwise.
+     */
     public static native void nextNamesCount(int count);
+
+    /** Bytes of the C runtime's heap in use in this process; -1 where that is unknown. */
+    public static native long heapInUse();
 
     /** After {@code skip} successful conversions, this thread's next Java-to-native conversion fails. */
     public static native void failNextFromUtf(int skip);

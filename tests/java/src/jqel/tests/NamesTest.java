@@ -4,9 +4,13 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import java.nio.charset.StandardCharsets;
+import java.util.List;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 import java.util.stream.IntStream;
 import java.util.stream.Stream;
 import jqel.standin.StandIn;
@@ -89,5 +93,19 @@ class NamesTest {
             assertEquals(0, jq.QelGetCMA(message, n));
             assertEquals("value of " + n, jq.myQelDataString);
         }
+    }
+
+    @Test
+    void aListTooLongForTheJavaHeapThrowsOutOfMemoryErrorAndIsFreed() throws Exception {
+        // 3 million names need a 12 MB array of references, more than an 8 MB
+        // heap holds; the names themselves take 48 MB (32-bit) or 96 MB of C heap.
+        String out = Agent.runJvm(System.getProperty("jqel.tests.classpath"), List.of("-Xmx8m"),
+                "jqel.tests.TooManyNames", "3000000");
+        assertTrue(out.contains("threw java.lang.OutOfMemoryError"), out);
+        assertTrue(out.contains("field kept: true"), out);
+        Matcher heap = Pattern.compile("C heap in use: (-?\\d+), growth (-?\\d+)").matcher(out);
+        assertTrue(heap.find() && Long.parseLong(heap.group(1)) > 0, out);
+        assertTrue(Long.parseLong(heap.group(2)) < 8 << 20, out);
+        assertTrue(out.contains("then returned 0: name-0,name-1,name-2"), out);
     }
 }

@@ -1,11 +1,7 @@
 package jqel.tests;
 
-import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.nio.charset.StandardCharsets;
-import java.util.ArrayList;
 import java.util.List;
 import org.junit.jupiter.api.Test;
 
@@ -17,12 +13,7 @@ import org.junit.jupiter.api.Test;
 class ReceiverTest {
     @Test
     void aReceiverWithoutTheFieldsSeesNoSuchFieldErrorAndNothingElse() throws Exception {
-        List<String> command = new ArrayList<>(List.of(System.getProperty("jqel.java").split(" ")));
-        command.addAll(List.of("-Xcheck:jni", "-Djava.library.path=" + System.getProperty("java.library.path"),
-                "-cp", System.getProperty("jqel.nofield.classpath"), "jqel.nofield.Main"));
-        Process p = new ProcessBuilder(command).redirectErrorStream(true).start();
-        String out = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-        assertEquals(0, p.waitFor(), out);
+        String out = Agent.runJvm(System.getProperty("jqel.nofield.classpath"), List.of(), "jqel.nofield.Main");
         // QelGetCMA looks the field up before calling the agent; QelGetCMANames after.
         assertTrue(out.contains("QelGetCMA threw java.lang.NoSuchFieldError:")
                 && out.contains("myQelDataString"), out);
@@ -30,6 +21,5 @@ class ReceiverTest {
         assertTrue(out.contains("QelGetCMANames threw java.lang.NoSuchFieldError:")
                 && out.contains("myStringArray"), out);
         assertTrue(out.contains("QelGetCMANames agent calls: 1"), out);
-        assertFalse(out.contains("WARNING"), out);
     }
 }
