@@ -9,7 +9,9 @@ set -u
 work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5
 shift 5
 java=("$@")
-java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java)
+# The 32-bit JVM under qemu, interpreting only (its compilers are not reliable
+# under qemu-user).
+java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint)
 src=$(cd "$(dirname "$0")/../.." && pwd)
 lib=$work/lib
 status=0
