@@ -1,0 +1,161 @@
+package jqel.bench;
+
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Objects;
+import java.util.function.BiConsumer;
+import jqel.standin.StandIn;
+
+/**
+ * Checks that every mechanism gives the library's results: each scenario runs
+ * once per mechanism, on objects of its own, and writes down what it sees
+ * (result codes, values, names, the bytes the agent received); every
+ * mechanism's notes must equal the library's. Runs with the agent's
+ * recording on.
+ */
+final class Check {
+    private Check() {}
+
+    /** Pairs of a CMA name and value: plain, empty, U+0000 and lone surrogates, non-ASCII, 4 KiB. */
+    static final String[][] TEXTS = {
+        {"cma-name-0000001", "value-0123456789"},
+        {"", ""},
+        {"nul\0inside", "lone \uD800 high, \uDC00 low"},
+        {"\u00E9\u20AC\uD834\uDD1E \u540D\u524D", "\uD834\uDD1E\u0000"},
+        {"big", Bench.repeat("0123456789abcdef", 4096)},
+    };
+
+    /** CMA values of raw native bytes: not native text but modified UTF-8, neither, NUL in native form. */
+    static final byte[][] RAW_VALUES = {
+        {(byte) 0xED, (byte) 0xA0, (byte) 0x80, (byte) 0xED, (byte) 0xB0, (byte) 0x80},
+        {0x41, (byte) 0x80, 0x42},
+        {(byte) 0xC0, (byte) 0x80},
+        {(byte) 0xFF, (byte) 0xFE},
+    };
+
+    static final Object[][] SCENARIOS = {
+        {"pass-through result codes", (BiConsumer<Mechanism, List<Object>>) (m, seen) -> {
+            long msg = StandIn.newMessage();
+            long mon = StandIn.newMonValue();
+            long gone = StandIn.newMessage();
+            StandIn.destroy(gone);
+            seen.add(m.ack(msg));
+            seen.add(m.send(msg));
+            seen.add(StandIn.lastHandle(StandIn.OP_MESSAGE_SEND) == msg);
+            seen.add(m.ack(msg));
+            seen.add(m.send(mon));
+            seen.add(m.monSend(mon));
+            seen.add(StandIn.lastHandle(StandIn.OP_MONVALUE_SEND) == mon);
+            seen.add(m.monSend(msg));
+            seen.add(m.send(gone));
+            seen.add(m.ack(gone));
+            seen.add(m.monSend(gone));
+            StandIn.forceNextResult(StandIn.OP_MESSAGE_ACK, -7);
+            seen.add(m.ack(msg));
+        }},
+        {"set, get and remove", (BiConsumer<Mechanism, List<Object>>) (m, seen) -> {
+            long msg = StandIn.newMessage();
+            for (String[] t : TEXTS) {
+                seen.add(m.set(msg, t[0], t[1]));
+                seen.add(Arrays.toString(StandIn.lastName(StandIn.OP_CMA_SET)));
+                seen.add(Arrays.toString(StandIn.lastValue(StandIn.OP_CMA_SET)));
+                seen.add(m.get(msg, t[0]));
+                seen.add(Arrays.toString(StandIn.lastName(StandIn.OP_CMA_GET)));
+                seen.add(m.value());
+            }
+            seen.add(m.get(msg, "absent"));
+            seen.add(m.value());
+            StandIn.nextGetLeavesSlotNull(3);
+            seen.add(m.get(msg, TEXTS[0][0]));
+            seen.add(m.value());
+            for (String[] t : TEXTS) {
+                seen.add(m.remove(msg, t[0]));
+                seen.add(Arrays.toString(StandIn.lastName(StandIn.OP_CMA_REMOVE)));
+                seen.add(m.remove(msg, t[0]));
+                seen.add(m.get(msg, t[0]));
+            }
+            long gone = StandIn.newMessage();
+            StandIn.destroy(gone);
+            seen.add(m.set(gone, "a", "b"));
+            seen.add(m.remove(gone, "a"));
+        }},
+        // Not for the floor, which hands such bytes to NewStringUTF unchecked.
+        {"values the converter cannot read", (BiConsumer<Mechanism, List<Object>>) (m, seen) -> {
+            long msg = StandIn.newMessage();
+            for (byte[] raw : RAW_VALUES) {
+                StandIn.putCma(msg, new byte[] {'r'}, raw);
+                seen.add(m.get(msg, "r"));
+                seen.add(m.value());
+            }
+        }},
+        {"names", (BiConsumer<Mechanism, List<Object>>) (m, seen) -> {
+            long msg = StandIn.newMessage();
+            for (String[] t : TEXTS) m.set(msg, t[0], t[1]);
+            StandIn.putCma(msg, new byte[] {(byte) 0xFF}, new byte[] {'v'});  // a name that does not convert
+            seen.add(m.names(msg));
+            seen.add(Arrays.toString(m.names()));
+            long empty = StandIn.newMessage();
+            seen.add(m.names(empty));
+            seen.add(Arrays.toString(m.names()));  // unchanged
+            StandIn.nextNamesCount(-3);
+            seen.add(m.names(empty));
+            StandIn.forceNextResult(StandIn.OP_CMA_NAMES, 9);
+            seen.add(m.names(msg));
+            seen.add(Arrays.toString(m.names()));  // unchanged
+            long many = StandIn.newMessage();
+            for (int i = 0; i < 1000; i++)
+                StandIn.putCma(many, StandIn.nativeBytes("n" + i), new byte[] {'v'});
+            seen.add(m.names(many));
+            seen.add(Arrays.hashCode(m.names()) + "/" + m.names().length);
+            long gone = StandIn.newMessage();
+            StandIn.destroy(gone);
+            seen.add(m.names(gone));
+        }},
+    };
+
+    /** Runs every scenario; prints each mismatch and returns how many there were. */
+    @SuppressWarnings("unchecked")
+    static int run(List<Mechanism> mechanisms) {
+        int failures = 0;
+        for (Object[] scenario : SCENARIOS) {
+            List<List<Object>> notes = new ArrayList<>();
+            for (Mechanism m : mechanisms) {
+                if (m.label().equals("floor") && scenario[0].equals("values the converter cannot read")) {
+                    notes.add(null);
+                    continue;
+                }
+                StandIn.reset();  // recording on, nothing planted
+                List<Object> seen = new ArrayList<>();
+                ((BiConsumer<Mechanism, List<Object>>) scenario[1]).accept(m, seen);
+                notes.add(seen);
+            }
+            for (int mi = 1; mi < mechanisms.size(); mi++) {
+                List<Object> want = notes.get(0);
+                List<Object> got = notes.get(mi);
+                if (got == null) continue;
+                for (int i = 0; i < Math.max(want.size(), got.size()); i++) {
+                    Object w = i < want.size() ? want.get(i) : "(nothing)";
+                    Object g = i < got.size() ? got.get(i) : "(nothing)";
+                    if (!Objects.equals(w, g)) {
+                        System.out.printf("MISMATCH %s, %s, note %d: %s gave %s, %s gave %s%n", scenario[0],
+                                mechanisms.get(mi).label(), i, mechanisms.get(0).label(), show(w),
+                                mechanisms.get(mi).label(), show(g));
+                        failures++;
+                        break;
+                    }
+                }
+            }
+            StringBuilder who = new StringBuilder();
+            for (int mi = 1; mi < mechanisms.size(); mi++)
+                if (notes.get(mi) != null) who.append(' ').append(mechanisms.get(mi).label());
+            System.out.printf("checked %-34s %3d notes:%s as the library%n", scenario[0], notes.get(0).size(), who);
+        }
+        return failures;
+    }
+
+    private static String show(Object o) {
+        String s = String.valueOf(o);
+        return s.length() > 80 ? s.substring(0, 80) + "..." : s;
+    }
+}
