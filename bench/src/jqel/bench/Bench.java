@@ -23,8 +23,9 @@ import jqel.standin.StandIn;
  * spreads over every case alike. Reported: median ns per call, with the
  * minimum and maximum over the rounds.
  *
- * usage: Bench [--rounds N] [--round-ms MS] [--quick] [--smoke] [--csv FILE]
+ * usage: Bench [--rounds N] [--round-ms MS] [--quick] [--cases REGEX] [--smoke] [--csv FILE]
  *   --quick  10 ms rounds: proves the run works, numbers are rough
+ *   --cases  only the cases whose label matches REGEX (say "names.*")
  *   --smoke  checks that every mechanism gives the library's results, then
  *            runs every case once; prints no timing
  */
@@ -64,6 +65,7 @@ public final class Bench {
         int rounds = 11;
         long roundMs = 100;
         boolean smoke = false;
+        String only = ".*";
         Path csv = null;
         for (int i = 0; i < args.length; i++) {
             switch (args[i]) {
@@ -71,6 +73,7 @@ public final class Bench {
                 case "--round-ms": roundMs = Long.parseLong(args[++i]); break;
                 case "--quick": roundMs = 10; break;
                 case "--smoke": smoke = true; break;
+                case "--cases": only = args[++i]; break;
                 case "--csv": csv = Path.of(args[++i]); break;
                 default: throw new IllegalArgumentException("unknown argument " + args[i]);
             }
@@ -78,7 +81,7 @@ public final class Bench {
         Bench bench = new Bench();
         bench.loadMechanisms();
         if (smoke) {
-            int failures = Check.run(bench.mechanisms);
+            int failures = Check.selfTest() + Check.run(bench.mechanisms);
             bench.makeCases();
             List<double[][]> unused = bench.measure(1, 0);  // every loop once, yields checked
             System.out.println(unused.size() == bench.cases.size() && failures == 0
@@ -88,6 +91,8 @@ public final class Bench {
         }
         String loadBefore = loadAverage();
         bench.makeCases();
+        String pattern = only;
+        bench.cases.removeIf(c -> !c.label.matches(pattern));
         List<double[][]> results = bench.measure(rounds, roundMs * 1_000_000L);
         String loadAfter = loadAverage();
         List<String> header = List.of(

@@ -114,6 +114,59 @@ final class Check {
         }},
     };
 
+    /** Strings whose native bytes the Java-side encoder must get exactly right. */
+    static final String[] ENCODE = {
+        "", "abc", "a?b", "\0", "nul\0inside", "\uD800", "?\uD800", "\uDC00\uD800", "\uD800\uDC00",
+        "\u00E9", "\u20AC", "\uD834\uDD1E?\u0000", "x\uDBFF", Bench.repeat("4K of ASCII ", 4096),
+    };
+
+    /** Native bytes that the converter refuses, so the Java-side decoder must too. */
+    static final int[][] NOT_NATIVE = {
+        {0x80}, {0xC0}, {0xC1, 0x81}, {0xE0, 0x80, 0x80}, {0xED, 0xA0, 0x80, 0xED, 0xB0, 0x80},
+        {0xF0, 0x80, 0x80, 0x80}, {0xF4, 0x90, 0x80, 0x80}, {0xF8, 0x88, 0x80, 0x80, 0x80}, {0x41, 0xE2, 0x82},
+    };
+
+    /**
+     * Checks the parts of the harness that no mechanism comparison sees: the
+     * Java-side encoding against the stand-in's own, and the statistics.
+     */
+    static int selfTest() {
+        int failures = 0;
+        for (String text : ENCODE) {
+            byte[] want = StandIn.nativeBytes(text);
+            byte[] c = NativeText.cString(text);
+            if (!Arrays.equals(NativeText.bytes(text), want) || c[c.length - 1] != 0
+                    || !Arrays.equals(Arrays.copyOf(c, c.length - 1), want)
+                    || !text.equals(NativeText.decode(want))) {
+                System.out.println("MISMATCH native text of chars " + show(text.chars()
+                        .mapToObj(Integer::toHexString).reduce((a, b) -> a + " " + b).orElse("")));
+                failures++;
+            }
+        }
+        for (int[] raw : NOT_NATIVE) {
+            byte[] b = new byte[raw.length];
+            for (int i = 0; i < raw.length; i++) b[i] = (byte) raw[i];
+            if (NativeText.decode(b) != null) {
+                System.out.println("MISMATCH decoded bytes the converter refuses: " + Arrays.toString(raw));
+                failures++;
+            }
+        }
+        double[][] stats = {  // values, then median, min, max
+            {3, 1, 2, Double.NaN, 2, 1, 3},
+            {4, 1, 3, 2, 2.5, 1, 4},
+        };
+        for (double[] row : stats) {
+            double[] v = Arrays.stream(row, 0, 4).filter(x -> !Double.isNaN(x)).toArray();
+            if (Bench.median(v) != row[4] || Bench.min(v) != row[5] || Bench.max(v) != row[6]) {
+                System.out.println("MISMATCH statistics of " + Arrays.toString(v));
+                failures++;
+            }
+        }
+        System.out.printf("checked %-34s %3d cases%n", "native text and statistics",
+                ENCODE.length + NOT_NATIVE.length + stats.length);
+        return failures;
+    }
+
     /** Runs every scenario; prints each mismatch and returns how many there were. */
     @SuppressWarnings("unchecked")
     static int run(List<Mechanism> mechanisms) {
