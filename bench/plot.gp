@@ -17,7 +17,7 @@ set key top left
 set lmargin 12
 set rmargin 4
 
-set multiplot layout 2,1 title "JQelAgtMsg: cost of each native, median ns per call as ratios (same run)"
+set multiplot layout 2,1 title "JQelAgtMsg: cost of each native as ratios of ns per call (one run; median of per-round ratios)"
 
 # The library's own overhead: 1.00 is the floor, the dashed line 5% above it.
 set title "library / floor (the same JNI work with nothing added)"

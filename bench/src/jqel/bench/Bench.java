@@ -258,15 +258,17 @@ public final class Bench {
         }
         List<double[][]> result = new ArrayList<>();
         for (int ci = 0; ci < cases.size(); ci++) result.add(new double[mechs][rounds]);
-        int total = cases.size() * mechs;
         for (int r = 0; r < rounds; r++) {
-            // Start each round at another case, so no case always follows the same one.
-            for (int k = 0; k < total; k++) {
-                int i = (k + r * 7) % total;
-                int ci = i / mechs;
-                int mi = i % mechs;
-                int n = calls[ci][mi];
-                result.get(ci)[mi][r] = (double) time(cases.get(ci), mechanisms.get(mi), n) / n;
+            // Start each round at another case, so no case always follows the
+            // same one. The mechanisms of one case run back to back, each
+            // round starting with another one.
+            for (int kc = 0; kc < cases.size(); kc++) {
+                int ci = (kc + r * 5) % cases.size();
+                for (int km = 0; km < mechs; km++) {
+                    int mi = (km + r) % mechs;
+                    int n = calls[ci][mi];
+                    result.get(ci)[mi][r] = (double) time(cases.get(ci), mechanisms.get(mi), n) / n;
+                }
             }
         }
         return result;
@@ -304,8 +306,19 @@ public final class Bench {
         return -1;
     }
 
+    /**
+     * Mechanism num against mechanism den: the median over the rounds of
+     * their ratio within each round. The two ran back to back in every round,
+     * so a round slowed by the rest of the machine slows both alike.
+     */
+    static double pairedRatio(double[][] r, int num, int den) {
+        double[] q = new double[r[num].length];
+        for (int i = 0; i < q.length; i++) q[i] = r[num][i] / r[den][i];
+        return median(q);
+    }
+
     static String ratio(double[][] r, int num, int den) {
-        return num < 0 ? "-" : String.format(Locale.ROOT, "%.2f", median(r[num]) / median(r[den]));
+        return num < 0 ? "-" : String.format(Locale.ROOT, "%.2f", pairedRatio(r, num, den));
     }
 
     void print(PrintStream out, List<String> header, List<double[][]> results) {
@@ -313,7 +326,8 @@ public final class Bench {
         int floor = index("floor");
         int jna = index("JNA");
         int ffm = index("FFM");
-        out.println("JQelAgtMsg: ns per call, median over the rounds (min, max); stand-in agent, recording off");
+        out.println("JQelAgtMsg: ns per call, median over the rounds (min, max); stand-in agent, recording off;");
+        out.println("ratios: median over the rounds of the two mechanisms' ratio in the same round");
         header.forEach(out::println);
         out.println();
         String f1 = "%-14s %10s %10s %10s %10s %9s %9s%n";
@@ -373,7 +387,7 @@ public final class Bench {
     }
 
     static String over(double[][] r, int num, int den) {
-        return num < 0 ? "NaN" : num(median(r[num]) / median(r[den]));
+        return num < 0 ? "NaN" : num(pairedRatio(r, num, den));
     }
 
     static String num(double v) {
