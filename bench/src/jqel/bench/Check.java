@@ -1,7 +1,11 @@
 package jqel.bench;
 
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.List;
 import java.util.Objects;
 import java.util.function.BiConsumer;
@@ -162,8 +166,80 @@ final class Check {
                 failures++;
             }
         }
-        System.out.printf("checked %-34s %3d cases%n", "native text and statistics",
-                ENCODE.length + NOT_NATIVE.length + stats.length);
+        // Per mechanism, per round: the ratios within rounds are 2, 4 and 1,
+        // while the medians' ratio would be 3.
+        double[][] rounds = {{10, 40, 30}, {5, 10, 30}};
+        if (Bench.pairedRatio(rounds, 0, 1) != 2 || Bench.pairedRatio(rounds, 1, 0) != 0.5) {
+            System.out.println("MISMATCH paired ratio");
+            failures++;
+        }
+        failures += harnessTest();
+        System.out.printf("checked %-34s %3d cases%n", "native text, statistics, harness",
+                ENCODE.length + NOT_NATIVE.length + stats.length + 4);
+        return failures;
+    }
+
+    /** A mechanism whose every call yields `perCall`, to test the harness alone. */
+    static final class Fake extends Mechanism {
+        final String label;
+        final int perCall;
+
+        Fake(String label, int perCall) {
+            this.label = label;
+            this.perCall = perCall;
+        }
+
+        @Override public String label() { return label; }
+        @Override public int send(long h) { return perCall; }
+        @Override public int ack(long h) { return perCall; }
+        @Override public int monSend(long h) { return perCall; }
+        @Override public int set(long h, String n, String v) { return perCall; }
+        @Override public int get(long h, String n) { return perCall; }
+        @Override public int remove(long h, String n) { return perCall; }
+        @Override public int names(long h) { return perCall; }
+        @Override public String value() { return ""; }
+        @Override public String[] names() { return new String[0]; }
+        @Override public long loopSend(int n) { return (long) n * perCall; }
+        @Override public long loopAck(int n) { return (long) n * perCall; }
+        @Override public long loopMonSend(int n) { return (long) n * perCall; }
+        @Override public long loopSet(int n) { return (long) n * perCall; }
+        @Override public long loopGet(int n) { return (long) n * perCall; }
+        @Override public long loopRemove(int n) { return (long) n * perCall; }
+        @Override public long loopNames(int n) { return (long) n * perCall; }
+    }
+
+    // A round whose calls yield what the case does not expect must stop the
+    // run; the CSV must keep its columns when a mechanism is absent.
+    private static int harnessTest() {
+        int failures = 0;
+        Bench.Case send = new Bench.Case("send", Bench.Op.SEND, 1);
+        try {
+            Bench.time(send, new Fake("wrong", 1), 3);
+            System.out.println("MISMATCH a loop that yielded the wrong results was timed");
+            failures++;
+        } catch (IllegalStateException expected) {
+            // the run stops, as it must
+        }
+        Bench bench = new Bench();
+        bench.mechanisms.addAll(List.<Mechanism>of(new Fake("library", 0), new Fake("floor", 0), new Fake("JNA", 0)));
+        bench.cases.add(send);
+        double[][] r = {{4, 6, 8}, {2, 3, 4}, {8, 12, 16}};
+        try {
+            Path csv = Files.createTempFile("bench", ".csv");
+            bench.writeCsv(csv, List.of("header"), Collections.singletonList(r));
+            List<String> lines = Files.readAllLines(csv);
+            Files.delete(csv);
+            String want = "\"send\",6.0000,4.0000,8.0000,3.0000,2.0000,4.0000,12.0000,8.0000,16.0000,"
+                    + "NaN,NaN,NaN,2.0000,2.0000,NaN";
+            if (lines.size() != 3 || !lines.get(0).equals("# header") || lines.get(1).split(",").length != 16
+                    || !lines.get(2).equals(want)) {
+                System.out.println("MISMATCH CSV: " + lines);
+                failures++;
+            }
+        } catch (IOException e) {
+            System.out.println("MISMATCH CSV not written: " + e);
+            failures++;
+        }
         return failures;
     }
 
