@@ -1,0 +1,47 @@
+# Chart of the benchmark's ratios, from the CSV the harness writes.
+# usage: gnuplot -e "csv='results.csv'; png='results.png'; ffm=1" bench/plot.gp
+# (ffm=0 when the run had no FFM rows)
+set datafile separator ","
+set datafile missing "NaN"
+set key autotitle columnheader  # the first line that is not a comment names the columns
+set terminal pngcairo size 1280,960 font "sans,11"
+set output png
+
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.85 border -1
+set boxwidth 0.9
+set grid ytics
+set xtics rotate by -30 left nomirror
+set key top left
+set lmargin 12
+set rmargin 4
+
+set multiplot layout 2,1 title "JQelAgtMsg: cost of each native as ratios of ns per call (one run; median of per-round ratios)"
+
+# The library's own overhead: 1.00 is the floor, the dashed line 5% above it.
+set title "library / floor (the same JNI work with nothing added)"
+set ylabel "library / floor"
+set yrange [0.8:*]
+set arrow 1 from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb "black"
+set arrow 2 from graph 0, first 1.05 to graph 1, first 1.05 nohead dt 2 lw 1.5 lc rgb "red"
+unset key
+plot csv using 14:xtic(1) title "library / floor" lc rgb "#4477aa", \
+     '' using ($0):14:(sprintf("%.2f", $14)) with labels offset 0,0.8 notitle
+unset arrow 1
+unset arrow 2
+
+# What users would pick instead, against the library: above 1 is slower.
+set title "JNA and the foreign-function API against the library (log scale; above 1: slower than the library)"
+set ylabel "mechanism / library"
+set key top right
+set logscale y
+set autoscale y
+set arrow 3 from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb "black"
+if (ffm) {
+  plot csv using 15:xtic(1) title "JNA / library" lc rgb "#ee6677", \
+       '' using 16 title "FFM / library" lc rgb "#228833"
+} else {
+  plot csv using 15:xtic(1) title "JNA / library (FFM: no JDK 22 or later)" lc rgb "#ee6677"
+}
+unset multiplot

@@ -1,0 +1,396 @@
+package jqel.bench;
+
+import com.brenn.varnis.tq.api.jqel.JQelAgentMessage;
+import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Locale;
+import jqel.standin.StandIn;
+
+/**
+ * What each native of the library costs, against its floor (the same JNI work
+ * with nothing added), JNA and the foreign-function API, all in this one JVM
+ * against the stand-in agent with its recording off.
+ *
+ * Each case is one operation of one mechanism, timed as a loop of n calls.
+ * Warm-up raises n until a round lasts at least the round time; then the timed
+ * rounds run round-robin over all cases, so that drift in the machine's speed
+ * spreads over every case alike. Reported: median ns per call, with the
+ * minimum and maximum over the rounds.
+ *
+ * usage: Bench [--rounds N] [--round-ms MS] [--quick] [--cases REGEX] [--smoke] [--csv FILE]
+ *   --quick  10 ms rounds: proves the run works, numbers are rough
+ *   --cases  only the cases whose label matches REGEX (say "names.*")
+ *   --smoke  checks that every mechanism gives the library's results, then
+ *            runs every case once; prints no timing
+ */
+public final class Bench {
+    /** Where every loop's yield goes, so that the JIT cannot drop the calls. */
+    static volatile long sink;
+
+    enum Op { SEND, ACK, MON_SEND, SET, GET, REMOVE, NAMES }
+
+    /** The CMA names that the remove cases plant and remove, per batch. */
+    static final int REMOVE_BATCH = 1000;
+
+    /** One operation with its inputs; run by every mechanism. */
+    static final class Case {
+        final String label;
+        final Op op;
+        final long handle;
+        String name;
+        String value;
+        long yieldPerCall;   // what one call adds to the loop's sum
+        byte[] plantValue;   // remove: the value of every planted CMA
+        String[] removeNames;
+        byte[][] plantNames;
+
+        Case(String label, Op op, long handle) {
+            this.label = label;
+            this.op = op;
+            this.handle = handle;
+        }
+    }
+
+    final List<Mechanism> mechanisms = new ArrayList<>();
+    String ffmAbsent;  // why there are no FFM rows, or null
+    final List<Case> cases = new ArrayList<>();
+
+    public static void main(String[] args) throws Exception {
+        int rounds = 11;
+        long roundMs = 100;
+        boolean smoke = false;
+        String only = ".*";
+        Path csv = null;
+        for (int i = 0; i < args.length; i++) {
+            switch (args[i]) {
+                case "--rounds": rounds = Integer.parseInt(args[++i]); break;
+                case "--round-ms": roundMs = Long.parseLong(args[++i]); break;
+                case "--quick": roundMs = 10; break;
+                case "--smoke": smoke = true; break;
+                case "--cases": only = args[++i]; break;
+                case "--csv": csv = Path.of(args[++i]); break;
+                default: throw new IllegalArgumentException("unknown argument " + args[i]);
+            }
+        }
+        Bench bench = new Bench();
+        bench.loadMechanisms();
+        if (smoke) {
+            int failures = Check.selfTest() + Check.run(bench.mechanisms);
+            bench.makeCases();
+            List<double[][]> unused = bench.measure(1, 0);  // every loop once, yields checked
+            System.out.println(unused.size() == bench.cases.size() && failures == 0
+                    ? "bench smoke: every mechanism gave the library's results; every case ran"
+                    : "bench smoke: FAILED (" + failures + " mismatches)");
+            System.exit(failures == 0 ? 0 : 1);
+        }
+        String loadBefore = loadAverage();
+        bench.makeCases();
+        String pattern = only;
+        bench.cases.removeIf(c -> !c.label.matches(pattern));
+        List<double[][]> results = bench.measure(rounds, roundMs * 1_000_000L);
+        String loadAfter = loadAverage();
+        List<String> header = List.of(
+                "JVM: " + System.getProperty("java.vm.name") + " " + System.getProperty("java.runtime.version")
+                        + " (" + System.getProperty("java.home") + ")",
+                "rounds: " + rounds + " timed, round-robin over " + bench.cases.size() * bench.mechanisms.size()
+                        + " cases, each round at least " + roundMs + " ms after warm-up",
+                "load average (1, 5, 15 min): " + loadBefore + " at start, " + loadAfter + " at end",
+                "FFM: " + (bench.ffmAbsent == null ? "java.lang.foreign downcalls" : "absent, " + bench.ffmAbsent));
+        bench.print(System.out, header, results);
+        if (csv != null) bench.writeCsv(csv, header, results);
+    }
+
+    // ---- mechanisms and cases -------------------------------------------
+
+    void loadMechanisms() {
+        String agent = System.getProperty("jqel.bench.agent");
+        if (agent == null) throw new IllegalStateException("-Djqel.bench.agent=<path of libqelagtapi> is required");
+        mechanisms.add(new LibraryMechanism());
+        mechanisms.add(new FloorMechanism());
+        mechanisms.add(new JnaMechanism(agent));
+        int feature = Runtime.version().feature();
+        ffmAbsent = System.getProperty("jqel.bench.ffm.absent");
+        if (ffmAbsent == null && feature < 22)
+            ffmAbsent = "this JVM is Java " + feature + " and the foreign-function API needs 22 or later";
+        if (ffmAbsent == null) {
+            try {
+                mechanisms.add((Mechanism) Class.forName("jqel.bench.ffm.FfmMechanism")
+                        .getDeclaredConstructor().newInstance());
+            } catch (ReflectiveOperationException e) {
+                ffmAbsent = "its classes are not on the class path (" + e + ")";
+            }
+        }
+        StandIn.reset();
+        StandIn.setRecording(false);
+    }
+
+    static String repeat(String unit, int length) {
+        return unit.repeat(length / unit.length() + 1).substring(0, length);
+    }
+
+    void makeCases() {
+        StandIn.reset();
+        StandIn.setRecording(false);
+        String name16 = "cma-name-0000001";
+        String value16 = "value-0123456789";
+        String value4k = repeat("The quick brown fox jumps over the lazy dog 0123456789. ", 4096);
+
+        long message = StandIn.newMessage();
+        JQelAgentMessage.QelAgtMessageSend(message);  // so that acknowledging it succeeds
+        cases.add(new Case("message send", Op.SEND, message));
+        cases.add(new Case("message ack", Op.ACK, message));
+        cases.add(new Case("monvalue send", Op.MON_SEND, StandIn.newMonValue()));
+
+        for (String[] v : new String[][] {{"16", value16}, {"4K", value4k}}) {
+            Case set = new Case("set 16/" + v[0], Op.SET, StandIn.newMessage());
+            set.name = name16;
+            set.value = v[1];
+            cases.add(set);
+            Case get = new Case("get 16/" + v[0], Op.GET, StandIn.newMessage());
+            get.name = name16;
+            get.yieldPerCall = v[1].length();
+            StandIn.putCma(get.handle, StandIn.nativeBytes(name16), StandIn.nativeBytes(v[1]));
+            cases.add(get);
+        }
+        for (String[] v : new String[][] {{"16", value16}, {"4K", value4k}}) {
+            Case remove = new Case("remove 16/" + v[0], Op.REMOVE, StandIn.newMessage());
+            remove.plantValue = StandIn.nativeBytes(v[1]);
+            remove.removeNames = new String[REMOVE_BATCH];
+            remove.plantNames = new byte[REMOVE_BATCH][];
+            for (int i = 0; i < REMOVE_BATCH; i++) {
+                remove.removeNames[i] = String.format("rm-name-%08d", i);
+                remove.plantNames[i] = StandIn.nativeBytes(remove.removeNames[i]);
+            }
+            cases.add(remove);
+        }
+        for (int count : new int[] {1, 16, 1000}) {
+            Case names = new Case("names " + count, Op.NAMES, StandIn.newMessage());
+            for (int i = 0; i < count; i++)
+                StandIn.putCma(names.handle, StandIn.nativeBytes(String.format("cma-name-%07d", i)),
+                        StandIn.nativeBytes(value16));
+            names.yieldPerCall = count;
+            cases.add(names);
+        }
+    }
+
+    // ---- timing ----------------------------------------------------------
+
+    /** Runs n calls of case c with mechanism m; returns the nanoseconds they took. */
+    static long time(Case c, Mechanism m, int n) {
+        m.handle = c.handle;
+        m.name = c.name;
+        m.value = c.value;
+        m.removeNames = c.removeNames;
+        long sum;
+        long elapsed;
+        if (c.op == Op.REMOVE) {
+            // Remove what is there: plant a batch untimed, then time removing it.
+            sum = 0;
+            elapsed = 0;
+            for (int done = 0; done < n; ) {
+                int k = Math.min(REMOVE_BATCH, n - done);
+                for (int i = 0; i < k; i++) StandIn.putCma(c.handle, c.plantNames[i], c.plantValue);
+                long t0 = System.nanoTime();
+                sum += m.loopRemove(k);
+                elapsed += System.nanoTime() - t0;
+                done += k;
+            }
+        } else {
+            long t0 = System.nanoTime();
+            sum = loop(c.op, m, n);
+            elapsed = System.nanoTime() - t0;
+        }
+        if (sum != c.yieldPerCall * n)
+            throw new IllegalStateException(m.label() + " " + c.label + ": " + n + " calls yielded " + sum
+                    + ", expected " + c.yieldPerCall * n + " (a call failed or read something else)");
+        sink += sum;
+        return elapsed;
+    }
+
+    static long loop(Op op, Mechanism m, int n) {
+        switch (op) {
+            case SEND: return m.loopSend(n);
+            case ACK: return m.loopAck(n);
+            case MON_SEND: return m.loopMonSend(n);
+            case SET: return m.loopSet(n);
+            case GET: return m.loopGet(n);
+            case NAMES: return m.loopNames(n);
+            default: throw new IllegalArgumentException(op.toString());
+        }
+    }
+
+    /**
+     * Warms every case up until one round of it lasts at least minRoundNs,
+     * then takes `rounds` timed rounds round-robin. Returns, per case, per
+     * mechanism, the ns per call of each round.
+     */
+    List<double[][]> measure(int rounds, long minRoundNs) {
+        int mechs = mechanisms.size();
+        int[][] calls = new int[cases.size()][mechs];
+        for (int ci = 0; ci < cases.size(); ci++) {
+            for (int mi = 0; mi < mechs; mi++) {
+                Case c = cases.get(ci);
+                Mechanism m = mechanisms.get(mi);
+                // A round of cold code can last long enough on its own (the
+                // first call links and compiles), so n is settled only when two
+                // rounds in a row at the same n last long enough.
+                int n = 1;
+                int longEnough = 0;
+                while (longEnough < 2) {
+                    long t = time(c, m, n);
+                    if (t >= minRoundNs) {
+                        longEnough++;
+                    } else {
+                        longEnough = 0;
+                        double grow = t <= 0 ? 10 : 1.25 * minRoundNs / t;
+                        n = (int) Math.min(Integer.MAX_VALUE / 2,
+                                Math.max(n + 1L, (long) (n * Math.min(grow, 10))));
+                    }
+                }
+                calls[ci][mi] = n;
+            }
+        }
+        List<double[][]> result = new ArrayList<>();
+        for (int ci = 0; ci < cases.size(); ci++) result.add(new double[mechs][rounds]);
+        for (int r = 0; r < rounds; r++) {
+            // Start each round at another case, so no case always follows the
+            // same one. The mechanisms of one case run back to back, each
+            // round starting with another one.
+            for (int kc = 0; kc < cases.size(); kc++) {
+                int ci = (kc + r * 5) % cases.size();
+                for (int km = 0; km < mechs; km++) {
+                    int mi = (km + r) % mechs;
+                    int n = calls[ci][mi];
+                    result.get(ci)[mi][r] = (double) time(cases.get(ci), mechanisms.get(mi), n) / n;
+                }
+            }
+        }
+        return result;
+    }
+
+    static double median(double[] v) {
+        double[] s = v.clone();
+        Arrays.sort(s);
+        int n = s.length;
+        return n % 2 == 1 ? s[n / 2] : (s[n / 2 - 1] + s[n / 2]) / 2;
+    }
+
+    static double min(double[] v) {
+        return Arrays.stream(v).min().orElse(Double.NaN);
+    }
+
+    static double max(double[] v) {
+        return Arrays.stream(v).max().orElse(Double.NaN);
+    }
+
+    static String loadAverage() {
+        try {
+            String[] f = Files.readString(Path.of("/proc/loadavg")).trim().split("\\s+");
+            return f[0] + " " + f[1] + " " + f[2];
+        } catch (IOException | RuntimeException e) {
+            return "unknown";
+        }
+    }
+
+    // ---- output ----------------------------------------------------------
+
+    // Index of the mechanism labelled `label`, or -1.
+    int index(String label) {
+        for (int i = 0; i < mechanisms.size(); i++) if (mechanisms.get(i).label().equals(label)) return i;
+        return -1;
+    }
+
+    /**
+     * Mechanism num against mechanism den: the median over the rounds of
+     * their ratio within each round. The two ran back to back in every round,
+     * so a round slowed by the rest of the machine slows both alike.
+     */
+    static double pairedRatio(double[][] r, int num, int den) {
+        double[] q = new double[r[num].length];
+        for (int i = 0; i < q.length; i++) q[i] = r[num][i] / r[den][i];
+        return median(q);
+    }
+
+    static String ratio(double[][] r, int num, int den) {
+        return num < 0 ? "-" : String.format(Locale.ROOT, "%.2f", pairedRatio(r, num, den));
+    }
+
+    void print(PrintStream out, List<String> header, List<double[][]> results) {
+        int lib = index("library");
+        int floor = index("floor");
+        int jna = index("JNA");
+        int ffm = index("FFM");
+        out.println("JQelAgtMsg: ns per call, median over the rounds (min, max); stand-in agent, recording off;");
+        out.println("ratios: median over the rounds of the two mechanisms' ratio in the same round");
+        header.forEach(out::println);
+        out.println();
+        String f1 = "%-14s %10s %10s %10s %10s %9s %9s%n";
+        out.printf(Locale.ROOT, f1, "case", "ns/op", "min", "max", "lib/floor", "JNA/lib", "FFM/lib");
+        for (int ci = 0; ci < cases.size(); ci++) {
+            double[][] r = results.get(ci);
+            out.printf(Locale.ROOT, f1, cases.get(ci).label, ns(median(r[lib])), ns(min(r[lib])), ns(max(r[lib])),
+                    ratio(r, lib, floor), ratio(r, jna, lib), ratio(r, ffm, lib));
+        }
+        out.println();
+        out.println("Every mechanism (ns per call):");
+        String f2 = "%-14s %-8s %10s %10s %10s %10s%n";
+        out.printf(Locale.ROOT, f2, "case", "via", "ns/op", "min", "max", "/floor");
+        for (int ci = 0; ci < cases.size(); ci++) {
+            double[][] r = results.get(ci);
+            for (int mi = 0; mi < mechanisms.size(); mi++)
+                out.printf(Locale.ROOT, f2, mi == 0 ? cases.get(ci).label : "", mechanisms.get(mi).label(),
+                        ns(median(r[mi])), ns(min(r[mi])), ns(max(r[mi])), ratio(r, mi, floor));
+        }
+        if (ffmAbsent != null) out.println("FFM: no rows: " + ffmAbsent);
+    }
+
+    static String ns(double v) {
+        return String.format(Locale.ROOT, v < 100 ? "%.1f" : "%.0f", v);
+    }
+
+    /**
+     * One line per case: the median, minimum and maximum of every mechanism,
+     * then the three ratios of the table. Absent values are NaN. Lines before
+     * the column names start with '#'.
+     */
+    void writeCsv(Path file, List<String> header, List<double[][]> results) throws IOException {
+        String[] labels = {"library", "floor", "JNA", "FFM"};
+        StringBuilder sb = new StringBuilder();
+        for (String h : header) sb.append("# ").append(h).append('\n');
+        sb.append("case");
+        for (String l : labels) {
+            String k = l.toLowerCase(Locale.ROOT);
+            sb.append(',').append(k).append("_median,").append(k).append("_min,").append(k).append("_max");
+        }
+        sb.append(",library_over_floor,jna_over_library,ffm_over_library\n");
+        for (int ci = 0; ci < cases.size(); ci++) {
+            double[][] r = results.get(ci);
+            sb.append('"').append(cases.get(ci).label).append('"');
+            for (String l : labels) {
+                int mi = index(l);
+                for (double v : mi < 0 ? new double[] {Double.NaN, Double.NaN, Double.NaN}
+                        : new double[] {median(r[mi]), min(r[mi]), max(r[mi])})
+                    sb.append(',').append(num(v));
+            }
+            sb.append(',').append(over(r, index("library"), index("floor")))
+                    .append(',').append(over(r, index("JNA"), index("library")))
+                    .append(',').append(over(r, index("FFM"), index("library"))).append('\n');
+        }
+        Files.createDirectories(file.toAbsolutePath().getParent());
+        Files.writeString(file, sb.toString(), StandardCharsets.UTF_8);
+    }
+
+    static String over(double[][] r, int num, int den) {
+        return num < 0 ? "NaN" : num(pairedRatio(r, num, den));
+    }
+
+    static String num(double v) {
+        return Double.isNaN(v) ? "NaN" : String.format(Locale.ROOT, "%.4f", v);
+    }
+}

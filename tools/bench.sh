@@ -1,0 +1,27 @@
+#!/bin/bash
+# Benchmark: what each native of the library costs against its floor (the same
+# JNI work with nothing added), JNA and the foreign-function API, side by side
+# in one JVM run against the stand-in agent. Not part of the test suite.
+#
+#   bash tools/bench.sh            full run: 11 rounds of at least 100 ms per case
+#   bash tools/bench.sh --quick    10 ms rounds: proves the run works, rough numbers
+#
+# Installs what it needs, builds the `bench` preset (build/bench), checks that
+# every mechanism gives the library's results (ctest), then prints the table
+# and writes build/bench/results.csv and build/bench/results.png. Numbers are
+# only worth comparing from a quiet machine: the table shows the load average.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/setup.sh
+jqel_install "${JQEL_CORE_PACKAGES[@]}" libjna-java libjna-jni gnuplot-nox
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2
+ctest --preset bench
+
+out=build/bench
+ffm=1
+grep -q jqel.bench.ffm.absent "$out/bench/run-bench.sh" && ffm=0
+sh "$out/bench/run-bench.sh" --csv "$out/results.csv" "$@"
+gnuplot -e "csv='$out/results.csv'; png='$out/results.png'; ffm=$ffm" bench/plot.gp
+echo "Wrote $out/results.csv and $out/results.png"
