@@ -2,7 +2,6 @@
 // for its native encoding.
 #include <stdlib.h>
 
-#include <atomic>
 #include <new>
 #include <string>
 
@@ -12,7 +11,6 @@
 namespace {
 
 thread_local int fail_from_utf_in = -1;  // calls left before a forced failure
-std::atomic<long long> from_utf_count{0};
 
 bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 bool high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
@@ -132,7 +130,6 @@ char* convertStringFromUTF(char const* utf) {
     if (!result) return nullptr;
     native.copy(result, native.size());
     result[native.size()] = '\0';
-    ++from_utf_count;
     return result;
   } catch (std::bad_alloc const&) {
     return nullptr;
@@ -155,7 +152,5 @@ jstring convertStringToUTF(char* native, JNIEnv* env) {
 extern "C" {
 
 void qelconv_fail_next_from_utf(int skip) { fail_from_utf_in = skip; }
-
-long long qelconv_from_utf_count(void) { return from_utf_count.load(); }
 
 }  // extern "C"

@@ -20,9 +20,6 @@ extern "C" {
 // convertStringFromUTF call fails once (returns null).
 JQELAGTBASE_API void qelconv_fail_next_from_utf(int skip);
 
-// Number of strings convertStringFromUTF handed out on all threads so far.
-JQELAGTBASE_API long long qelconv_from_utf_count(void);
-
 }
 
 #endif
