@@ -101,6 +101,11 @@ struct Trap<I, R(JNICALL*)(JNIEnv*, A..., ...)> {
 struct Functions {
   // Every function slot holds its trap until a function below replaces it;
   // the reserved slots stay null.
+  //
+  // On x64 Windows JNICALL's __stdcall means nothing; GCC says so when a slot
+  // type that carries it is a template argument, and that is all.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-attributes"
   static void fill(JNINativeInterface_* table) {
 #define JQEL_JNI_RESERVED(name) table->name = nullptr;
 #define JQEL_JNI_SLOT(name)                                                        \
@@ -110,6 +115,7 @@ struct Functions {
 #undef JQEL_JNI_RESERVED
 #undef JQEL_JNI_SLOT
   }
+#pragma GCC diagnostic pop
   static void unexpected(JNIEnv* env, size_t slot) { Jvm::of(env).unexpected(slot); }
 
   static char const* JNICALL GetStringUTFChars(JNIEnv* env, jstring s,
