@@ -2,6 +2,27 @@
 
 #include <string.h>
 
+#if defined(_WIN32) && defined(__i386__)
+// int jqel_agent_call_any(operation, a, b, c), called as __cdecl: pushes c,
+// b, a, calls the operation, and restores the stack pointer from the frame
+// pointer, so that it does not matter whether the operation popped its
+// arguments. An operation that takes fewer than three reads only the first
+// ones, and a __stdcall one pops only its own.
+extern "C" __attribute__((naked)) int jqel_agent_call_any(void (*)(void), uintptr_t,
+                                                          uintptr_t, uintptr_t) {
+  __asm__(
+      "pushl %ebp\n\t"
+      "movl %esp, %ebp\n\t"
+      "pushl 20(%ebp)\n\t"
+      "pushl 16(%ebp)\n\t"
+      "pushl 12(%ebp)\n\t"
+      "call *8(%ebp)\n\t"
+      "movl %ebp, %esp\n\t"
+      "popl %ebp\n\t"
+      "ret");
+}
+#endif
+
 namespace jqel {
 
 void throw_new(JNIEnv* env, char const* cls, char const* message) {

@@ -30,6 +30,36 @@ inline QelHandle to_handle(jlong handle) {
       static_cast<uintptr_t>(static_cast<uint64_t>(handle)));
 }
 
+// Calls an agent operation and returns its result code.
+//
+// The product's agent library is bound by ordinal alone on 32-bit Windows,
+// and its header is not at hand: its operations may be __cdecl (the caller
+// pops the arguments) or __stdcall (the operation pops them). A call made for
+// the one convention to an operation of the other leaves the stack pointer
+// off by the argument bytes, and the native crashes on its next access to its
+// frame. So there every agent call goes through jqel_agent_call_any
+// (conventions.cpp), which restores the stack pointer it saved before pushing
+// the arguments, whoever popped them. Everywhere else there is one convention
+// and this is a plain call.
+#if defined(_WIN32) && defined(__i386__)
+extern "C" int jqel_agent_call_any(void (*operation)(void), uintptr_t a,
+                                   uintptr_t b, uintptr_t c);
+
+template <typename... P, typename... A>
+inline jint call_agent(int(QELAGT_CALL* operation)(P...), A... args) {
+  static_assert(sizeof...(P) == sizeof...(A) && sizeof...(P) <= 3,
+                "agent operations take one to three word-sized arguments");
+  uintptr_t const words[3] = {reinterpret_cast<uintptr_t>(static_cast<P>(args))...};
+  return jqel_agent_call_any(reinterpret_cast<void (*)(void)>(operation),
+                             words[0], words[1], words[2]);
+}
+#else
+template <typename... P, typename... A>
+inline jint call_agent(int(QELAGT_CALL* operation)(P...), A... args) {
+  return operation(args...);
+}
+#endif
+
 // Throws a new Java exception of class `cls` (a JNI class name) with
 // `message`. If even that fails, the JVM's own exception is left pending.
 void throw_new(JNIEnv* env, char const* cls, char const* message);

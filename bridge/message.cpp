@@ -7,6 +7,7 @@
 // there with a Java exception pending and makes no further JNI call.
 #include "conventions.h"
 
+using jqel::call_agent;
 using jqel::kExceptionPending;
 using jqel::LocalRef;
 using jqel::NameList;
@@ -21,7 +22,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelSetCMA(
   NativeStrings<2> args(env);
   if (!args.add(name, "name") || !args.add(value, "value"))
     return kExceptionPending;
-  return qelagt_cma_set(to_handle(handle), args[0], args[1]);
+  return call_agent(qelagt_cma_set, to_handle(handle), args[0], args[1]);
 }
 
 JNIEXPORT jint JNICALL
@@ -29,7 +30,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelRemoveCMA(
     JNIEnv* env, jobject, jlong handle, jstring name) {
   NativeStrings<1> args(env);
   if (!args.add(name, "name")) return kExceptionPending;
-  return qelagt_cma_remove(to_handle(handle), args[0]);
+  return call_agent(qelagt_cma_remove, to_handle(handle), args[0]);
 }
 
 // Reads the CMA into myQelDataString, whatever the result code: a CMA the
@@ -48,7 +49,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
 
   // This call's own slot, so that no call ever sees another call's value.
   char* slot = nullptr;
-  jint rc = qelagt_cma_get(to_handle(handle), args[0], &slot);
+  jint rc = call_agent(qelagt_cma_get, to_handle(handle), args[0], &slot);
   char empty[] = "";
   jstring text = jqel::value_to_java(env, slot != nullptr ? slot : empty);
   if (text == nullptr) return rc;  // Java sees the pending exception
@@ -64,7 +65,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
     JNIEnv* env, jobject self, jlong handle) {
   char** names = nullptr;
   int count = 0;
-  jint rc = qelagt_cma_names(to_handle(handle), &names, &count);
+  jint rc = call_agent(qelagt_cma_names, to_handle(handle), &names, &count);
   if (rc != 0) {
     free(names);  // all that is ours after a failure
     return rc;

@@ -16,7 +16,7 @@ endif()
 # same for every JVM.
 set(JQEL_JNI_JDK "" CACHE PATH
   "JDK whose JNI headers the natives build against (default: the JDK of javac on PATH)")
-if(NOT WIN32)
+if(NOT WIN32 AND NOT JQEL_DLL_RUNNER)
   set(jqel_java_home "${JAVA_HOME}")
   if(JQEL_JNI_JDK)
     set(JAVA_HOME "${JQEL_JNI_JDK}")
@@ -29,6 +29,9 @@ endif()
 # Windows cross build: FindJNI would look for a Windows JDK. jni.h itself is
 # the same on every platform, so take it from the host JDK, and pair it with
 # our own jni_md.h for Windows (the host JDK only has its own platform's).
+# The i386 Linux programs that test the 32-bit DLL (JQEL_DLL_RUNNER) take the
+# same pair, so that they call its natives and serve its JNIEnv as a 32-bit
+# Windows JVM does.
 if(NOT JAVA_HOME AND DEFINED ENV{JAVA_HOME})
   set(JAVA_HOME "$ENV{JAVA_HOME}")
 endif()

@@ -10,10 +10,13 @@
 #ifndef JQEL_AGENT_QELAGTAPI_H
 #define JQEL_AGENT_QELAGTAPI_H
 
-// Calling convention of the agent operations: the one place to change it.
-// cdecl is the usual convention of a C API on 32-bit Windows; if the product
-// library turns out to use __stdcall, define QELAGT_CALL as __stdcall here
-// (and give the ordinal import definitions the matching @N suffixes).
+// Calling convention of the agent operations as declared here. The product
+// library's own header is not at hand, so on 32-bit Windows its operations
+// may be __cdecl or __stdcall; the bridge works with either, because it calls
+// every operation through jqel::call_agent (bridge/conventions.h), which
+// leaves the stack as it was whoever pops the arguments. The stand-in agent
+// is built with either convention (QELAGT_CALL set on its command line) to
+// prove that.
 #ifndef QELAGT_CALL
 #if defined(_WIN32) && !defined(_WIN64)
 #define QELAGT_CALL __cdecl

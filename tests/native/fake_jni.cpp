@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -13,11 +14,15 @@ namespace {
 
 constexpr size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
 
+#define JQEL_JNI_RESERVED(name) #name,
+#define JQEL_JNI_SLOT(name) #name,
 char const* const kSlotNames[] = {
-#include "jni_slot_names.inc"
+#include "jni_slots.inc"
 };
+#undef JQEL_JNI_RESERVED
+#undef JQEL_JNI_SLOT
 static_assert(sizeof(kSlotNames) / sizeof(kSlotNames[0]) == kSlots,
-              "jni_slot_names.inc does not match this jni.h");
+              "jni_slots.inc does not match this jni.h");
 
 std::string hex(std::string const& bytes) {
   std::string out;
@@ -77,25 +82,41 @@ bool decode_modified_utf8(std::string const& bytes, std::u16string* out) {
   return true;
 }
 
-// Each trap takes only the environment, whatever the slot's signature. That
-// is sound where the caller pops the arguments (cdecl, and x64's single
-// convention), but not under 32-bit Windows' __stdcall, where the callee pops
-// them and a trap called with more would unbalance the stack.
-#if defined(_WIN32) && !defined(_WIN64)
-#error "the fake JNIEnv's traps cannot serve 32-bit Windows (__stdcall)"
-#endif
+// The trap of slot I, of exactly that slot's type F: it records the call and
+// fails the test. It takes the slot's own arguments so that it returns with
+// the stack as the caller expects also under 32-bit Windows' __stdcall, where
+// the callee pops them.
+template <size_t I, typename F>
+struct Trap;
+template <size_t I, typename R, typename... A>
+struct Trap<I, R(JNICALL*)(JNIEnv*, A...)> {
+  static R JNICALL call(JNIEnv* env, A...);
+};
+template <size_t I, typename R, typename... A>
+struct Trap<I, R(JNICALL*)(JNIEnv*, A..., ...)> {
+  static R JNICALL call(JNIEnv* env, A..., ...);
+};
 
 // The implementations behind the fake function table.
 struct Functions {
-  template <size_t I>
-  static void* JNICALL trap(JNIEnv* env) {
-    Jvm::of(env).unexpected(I);
-    return nullptr;
+  // Every function slot holds its trap until a function below replaces it;
+  // the reserved slots stay null.
+  //
+  // On x64 Windows JNICALL's __stdcall means nothing; GCC says so when a slot
+  // type that carries it is a template argument, and that is all.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+  static void fill(JNINativeInterface_* table) {
+#define JQEL_JNI_RESERVED(name) table->name = nullptr;
+#define JQEL_JNI_SLOT(name)                                                        \
+  table->name = &Trap<offsetof(JNINativeInterface_, name) / sizeof(void*),         \
+                      decltype(table->name)>::call;
+#include "jni_slots.inc"
+#undef JQEL_JNI_RESERVED
+#undef JQEL_JNI_SLOT
   }
-  template <size_t... I>
-  static void fill(void** slots, std::index_sequence<I...>) {
-    ((slots[I] = reinterpret_cast<void*>(&trap<I>)), ...);
-  }
+#pragma GCC diagnostic pop
+  static void unexpected(JNIEnv* env, size_t slot) { Jvm::of(env).unexpected(slot); }
 
   static char const* JNICALL GetStringUTFChars(JNIEnv* env, jstring s,
                                                jboolean* is_copy) {
@@ -303,8 +324,7 @@ struct Functions {
 };
 
 Jvm::Jvm() {
-  auto* slots = reinterpret_cast<void**>(&table_);
-  Functions::fill(slots, std::make_index_sequence<kSlots>());
+  Functions::fill(&table_);
   table_.GetStringUTFChars = &Functions::GetStringUTFChars;
   table_.ReleaseStringUTFChars = &Functions::ReleaseStringUTFChars;
   table_.GetObjectClass = &Functions::GetObjectClass;
@@ -388,6 +408,18 @@ Object* Jvm::class_named(std::string const& name) {
 void Jvm::unexpected(size_t slot) {
   calls_.push_back(kSlotNames[slot]);
   ADD_FAILURE() << "unexpected JNI call: " << kSlotNames[slot];
+}
+
+template <size_t I, typename R, typename... A>
+R JNICALL Trap<I, R(JNICALL*)(JNIEnv*, A...)>::call(JNIEnv* env, A...) {
+  Functions::unexpected(env, I);
+  return R();
+}
+
+template <size_t I, typename R, typename... A>
+R JNICALL Trap<I, R(JNICALL*)(JNIEnv*, A..., ...)>::call(JNIEnv* env, A..., ...) {
+  Functions::unexpected(env, I);
+  return R();
 }
 
 jstring Jvm::string(std::u16string const& s) {

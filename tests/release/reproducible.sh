@@ -2,11 +2,13 @@
 # Makes the release archives twice from this source tree, in separate build
 # trees and at different times, and fails unless both runs give the same
 # bytes and each archive holds exactly the library, DEPLOYMENT.md and a
-# SHA256SUMS that checks.
-# usage: reproducible.sh <scratch-dir>
+# SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
+# pass the native suite (built for i386 Linux, run under qemu-i386) against
+# the stand-in agent with __cdecl and with __stdcall operations.
+# usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$1
+work=$1 qemu=$2 runner=$3
 rm -rf "$work" && mkdir -p "$work"
 for run in first second; do
   JQEL_BUILD_ROOT=$work/$run-build JQEL_DIST=$work/$run bash "$src/tools/release.sh" >/dev/null
@@ -44,6 +46,16 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
     echo "ok   $archive: SHA256SUMS checks"
   else
     echo "FAIL $archive: SHA256SUMS does not check"; status=1
+  fi
+done
+dll=$work/unpacked/JQelAgtMsg-$version-windows-x86.zip/JQelAgtMsg-$version-windows-x86/JQelAgtMsg.dll
+for convention in cdecl stdcall; do
+  if JQEL_BRIDGE_DLL=$dll "$qemu" "$runner/jqel_dll_tests_$convention" >"$work/dll_suite_$convention.log" 2>&1; then
+    echo "ok   the archive's DLL passes the native suite, agent $convention"
+  else
+    echo "FAIL the archive's DLL fails the native suite, agent $convention:"
+    grep -E 'Failure|FAILED|Expected|Which is|: ' "$work/dll_suite_$convention.log" | head -n 40
+    status=1
   fi
 done
 so=$work/unpacked/JQelAgtMsg-$version-linux-x86_64.tar.gz/JQelAgtMsg-$version-linux-x86_64/libJQelAgtMsg.so.$version

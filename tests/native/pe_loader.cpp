@@ -1,0 +1,453 @@
+// The PE32 loader of pe_loader.h. It reads the DLL file itself, following
+// the public PE/COFF layout (offsets below), and needs no Windows headers.
+// Built only for i386 Linux, into the test programs of the 32-bit DLL.
+#include "pe_loader.h"
+
+#include <strings.h>
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "../../bridge/agent/jqelagtbase.h"
+#include "../../standins/qelagtapi/qelagt_standin.h"
+
+#if !defined(__i386__) || defined(_WIN32)
+#error "the PE loader runs the 32-bit Windows DLL in an i386 Linux process"
+#endif
+
+// pe::call's body: cdecl, jqel_pe_call(function, words, count, misalign,
+// &popped). It moves the stack pointer to 16k + misalign minus the argument
+// bytes, pushes the words right to left, calls, and measures how far the
+// callee moved the stack pointer back (a __stdcall callee pops them all).
+// The frame pointer restores the stack whatever the callee did.
+extern "C" uint32_t jqel_pe_call(void const* function, uint32_t const* words,
+                                 uint32_t count, uint32_t misalign, int32_t* popped);
+__asm__(
+    ".pushsection .text\n"
+    ".globl jqel_pe_call\n"
+    ".type jqel_pe_call, @function\n"
+    "jqel_pe_call:\n"
+    "  pushl %ebp\n"
+    "  movl %esp, %ebp\n"
+    "  pushl %ebx\n"
+    "  pushl %esi\n"
+    "  pushl %edi\n"
+    "  subl $4, %esp\n"               // -16(%ebp): the stack pointer before the pushes
+    "  movl 16(%ebp), %ecx\n"         // count
+    "  movl 12(%ebp), %esi\n"         // words
+    "  leal 0(,%ecx,4), %edx\n"       // argument bytes
+    "  movl %esp, %eax\n"
+    "  subl %edx, %eax\n"
+    "  subl $32, %eax\n"
+    "  andl $-16, %eax\n"
+    "  addl 20(%ebp), %eax\n"         // the stack pointer at the call: 16k + misalign
+    "  addl %edx, %eax\n"
+    "  movl %eax, -16(%ebp)\n"
+    "  movl %eax, %esp\n"
+    "1:\n"
+    "  testl %ecx, %ecx\n"
+    "  jz 2f\n"
+    "  decl %ecx\n"
+    "  pushl (%esi,%ecx,4)\n"
+    "  jmp 1b\n"
+    "2:\n"
+    "  call *8(%ebp)\n"
+    "  movl %esp, %ecx\n"
+    "  subl -16(%ebp), %ecx\n"        // popped - argument bytes
+    "  movl 16(%ebp), %edx\n"
+    "  leal (%ecx,%edx,4), %ecx\n"
+    "  movl 24(%ebp), %edx\n"
+    "  movl %ecx, (%edx)\n"
+    "  leal -12(%ebp), %esp\n"
+    "  popl %edi\n"
+    "  popl %esi\n"
+    "  popl %ebx\n"
+    "  popl %ebp\n"
+    "  ret\n"
+    ".size jqel_pe_call, .-jqel_pe_call\n"
+    ".popsection\n");
+
+namespace pe {
+
+Call call(void const* function, uint32_t const* words, int count, int misalign) {
+  int32_t popped = 0;
+  uint32_t result = jqel_pe_call(function, words, static_cast<uint32_t>(count),
+                                 static_cast<uint32_t>(misalign), &popped);
+  return Call{result, popped};
+}
+
+namespace {
+
+// ---- the ledger -------------------------------------------------------------
+//
+// Only the test's thread calls the DLL, so the ledger needs no lock.
+struct Ledger {
+  std::unordered_map<void const*, bool> handed;  // block from a stand-in -> freed yet
+  std::unordered_set<void const*> values;        // CMA values: the agent's, never freed
+  std::unordered_set<void const*> own;           // the DLL's own blocks, not yet freed
+  std::vector<std::string> faults;
+};
+Ledger ledger;
+
+std::string hex(void const* p) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%p", p);
+  return text;
+}
+
+void hand_over(void const* block) {
+  if (block != nullptr) ledger.handed[block] = false;
+}
+
+// MSVCR80's free and malloc, as the DLL sees them.
+void dll_free(void* block) {
+  if (block == nullptr) return;
+  auto it = ledger.handed.find(block);
+  if (it != ledger.handed.end()) {
+    if (it->second) {
+      ledger.faults.push_back("freed twice: " + hex(block));
+      return;
+    }
+    it->second = true;
+  } else if (ledger.values.count(block) != 0) {
+    ledger.faults.push_back("freed the agent's CMA value " + hex(block));
+    return;
+  } else if (ledger.own.erase(block) == 0) {
+    ledger.faults.push_back("freed a block it was never given: " + hex(block));
+    return;
+  }
+  std::free(block);
+}
+
+void* dll_malloc(size_t size) {
+  void* block = std::malloc(size);
+  if (block != nullptr) ledger.own.insert(block);
+  return block;
+}
+
+// The converter and the two agent operations that hand memory over, as
+// wrappers that tell the ledger what the DLL now owns.
+char* converted_from_utf(char const* utf) {
+  char* native = convertStringFromUTF(utf);
+  hand_over(native);
+  return native;
+}
+
+int QELAGT_CALL cma_get(QelHandle message, char const* name, char** value) {
+  int rc = qelagt_cma_get(message, name, value);
+  if (value != nullptr && *value != nullptr) ledger.values.insert(*value);
+  return rc;
+}
+
+int QELAGT_CALL cma_names(QelHandle message, char*** names, int* count) {
+  int rc = qelagt_cma_names(message, names, count);
+  if (names == nullptr || *names == nullptr) return rc;
+  hand_over(*names);
+  if (rc == 0 && count != nullptr)
+    for (int i = 0; i < *count; ++i) hand_over((*names)[i]);
+  return rc;
+}
+
+// ---- reading the image ------------------------------------------------------
+
+uint16_t u16(uint8_t const* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t u32(uint8_t const* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Offsets of the PE/COFF format.
+constexpr uint32_t kPeOffset = 0x3C;          // in the DOS header: the PE signature's offset
+constexpr uint16_t kMachineI386 = 0x14C;
+constexpr uint16_t kFileRelocsStripped = 0x0001, kFileDll = 0x2000;
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr int kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory = 5,
+              kTlsDirectory = 9;
+constexpr uint16_t kRelocationAbsolute = 0, kRelocationHighLow = 3;
+constexpr uint32_t kImportByOrdinal = 0x80000000;
+constexpr uint32_t kSectionExecute = 0x20000000, kSectionRead = 0x40000000,
+                   kSectionWrite = 0x80000000;
+constexpr uint32_t kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2,
+                   kThreadDetach = 3;
+
+struct Module {
+  uint8_t* base;
+  uint32_t size;
+  uint32_t entry;  // relative address of the entry point
+  std::unordered_map<std::string, uint32_t> exports;
+};
+std::unordered_map<void*, Module> modules;
+
+// What an import of the DLL binds to; null with *error set if it must not
+// have it. Windows compares DLL names without regard to case.
+void* bind(std::string const& dll, uint32_t ordinal, std::string const& name,
+           std::string* error) {
+  bool by_ordinal = name.empty();
+  std::string what = by_ordinal ? "ordinal " + std::to_string(ordinal) : "\"" + name + "\"";
+  if (strcasecmp(dll.c_str(), "libqelagtapi.dll") == 0) {
+    if (!by_ordinal) {
+      *error = "imports " + what + " from " + dll + " by name; the agent is bound by ordinal only";
+      return nullptr;
+    }
+    switch (ordinal) {
+      case 3: return reinterpret_cast<void*>(&qelagt_message_send);
+      case 4: return reinterpret_cast<void*>(&qelagt_message_ack);
+      case 5: return reinterpret_cast<void*>(&qelagt_monvalue_send);
+      case 37: return reinterpret_cast<void*>(&qelagt_cma_set);
+      case 38: return reinterpret_cast<void*>(&cma_get);
+      case 39: return reinterpret_cast<void*>(&qelagt_cma_remove);
+      case 40: return reinterpret_cast<void*>(&cma_names);
+    }
+  } else if (strcasecmp(dll.c_str(), "JQelAgtbase.dll") == 0) {
+    if (name == "?convertStringFromUTF@@YAPADPBD@Z")
+      return reinterpret_cast<void*>(&converted_from_utf);
+    if (name == "?convertStringToUTF@@YAPAV_jstring@@PADPAUJNIEnv_@@@Z")
+      return reinterpret_cast<void*>(&convertStringToUTF);
+  } else if (strcasecmp(dll.c_str(), "MSVCR80.dll") == 0) {
+    if (name == "free") return reinterpret_cast<void*>(&dll_free);
+    if (name == "malloc") return reinterpret_cast<void*>(&dll_malloc);
+    if (name == "strlen") return reinterpret_cast<void*>(&strlen);
+  }
+  *error = "imports " + what + " from " + dll + ", which it must not need";
+  return nullptr;
+}
+
+// Maps the file's sections at a fresh address; null on a malformed file.
+uint8_t* map_sections(std::vector<uint8_t> const& file, uint32_t pe, std::string* error) {
+  uint8_t const* f = file.data();
+  uint8_t const* coff = f + pe + 4;
+  uint8_t const* optional = coff + 20;
+  uint32_t preferred = u32(optional + 28), size = u32(optional + 56);
+  uint32_t headers = u32(optional + 60);
+  uint16_t sections = u16(coff + 2);
+  uint8_t const* section = optional + u16(coff + 16);
+  if (headers > file.size() || headers > size ||
+      section + 40u * sections > f + file.size()) {
+    *error = "its headers lie outside the file or the image";
+    return nullptr;
+  }
+  // Away from the preferred base, so that the relocations must be right.
+  void* taken = nullptr;
+  void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == reinterpret_cast<void*>(preferred)) {
+    taken = at;
+    at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  }
+  if (taken != nullptr) munmap(taken, size);
+  if (at == MAP_FAILED) {
+    *error = "no memory for its image";
+    return nullptr;
+  }
+  auto* base = static_cast<uint8_t*>(at);
+  std::memcpy(base, f, headers);
+  for (uint16_t i = 0; i < sections; ++i, section += 40) {
+    uint32_t virtual_size = u32(section + 8), address = u32(section + 12);
+    uint32_t raw_size = u32(section + 16), raw = u32(section + 20);
+    uint32_t copied = virtual_size != 0 && virtual_size < raw_size ? virtual_size : raw_size;
+    if (raw > file.size() || copied > file.size() - raw || address > size ||
+        copied > size - address || virtual_size > size - address) {
+      *error = "a section lies outside the file or the image";
+      munmap(base, size);
+      return nullptr;
+    }
+    std::memcpy(base + address, f + raw, copied);
+  }
+  return base;
+}
+
+// Applies the base relocations for a load at `base`.
+bool relocate(uint8_t* base, uint8_t const* optional, std::string* error) {
+  uint32_t delta = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base)) - u32(optional + 28);
+  uint8_t const* directory = optional + 96 + 8 * kRelocationDirectory;
+  uint32_t at = u32(directory), end = at + u32(directory + 4);
+  if (at == 0 || end == at) {
+    *error = "it has no base relocations, so it cannot load where its preferred base is taken";
+    return false;
+  }
+  while (at + 8 <= end) {
+    uint32_t page = u32(base + at), block = u32(base + at + 4);
+    if (block < 8 || block > end - at) {
+      *error = "a base relocation block is malformed";
+      return false;
+    }
+    for (uint32_t e = at + 8; e + 2 <= at + block; e += 2) {
+      uint16_t entry = u16(base + e);
+      uint16_t type = entry >> 12;
+      if (type == kRelocationAbsolute) continue;
+      if (type != kRelocationHighLow) {
+        *error = "a base relocation of type " + std::to_string(type) + " (only HIGHLOW is expected)";
+        return false;
+      }
+      uint8_t* target = base + page + (entry & 0xFFF);
+      uint32_t value = u32(target) + delta;
+      std::memcpy(target, &value, 4);
+    }
+    at += block;
+  }
+  return true;
+}
+
+// Binds every import, writing each address into the import address table.
+bool bind_imports(uint8_t* base, uint8_t const* optional, std::string* error) {
+  uint8_t const* directory = optional + 96 + 8 * kImportDirectory;
+  if (u32(directory) == 0) return true;
+  for (uint8_t* d = base + u32(directory); u32(d + 12) != 0; d += 20) {
+    std::string dll = reinterpret_cast<char const*>(base + u32(d + 12));
+    uint32_t lookup = u32(d) != 0 ? u32(d) : u32(d + 16);
+    uint8_t* table = base + u32(d + 16);
+    for (uint32_t i = 0; u32(base + lookup + 4 * i) != 0; ++i) {
+      uint32_t entry = u32(base + lookup + 4 * i);
+      uint32_t ordinal = 0;
+      std::string name;
+      if (entry & kImportByOrdinal)
+        ordinal = entry & 0xFFFF;
+      else
+        name = reinterpret_cast<char const*>(base + entry + 2);  // after the hint
+      if (name.empty() && !(entry & kImportByOrdinal)) name = "(empty name)";
+      void* address = bind(dll, ordinal, name, error);
+      if (address == nullptr) return false;
+      uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
+      std::memcpy(table + 4 * i, &value, 4);
+    }
+  }
+  return true;
+}
+
+// The DLL's exported names, with their relative addresses.
+bool read_exports(Module* m, uint8_t const* optional, std::string* error) {
+  uint8_t const* directory = optional + 96 + 8 * kExportDirectory;
+  uint32_t at = u32(directory), size = u32(directory + 4);
+  if (at == 0) return true;
+  uint8_t const* e = m->base + at;
+  uint32_t functions = u32(e + 20), names = u32(e + 24);
+  uint8_t const* addresses = m->base + u32(e + 28);
+  uint8_t const* name_table = m->base + u32(e + 32);
+  uint8_t const* ordinals = m->base + u32(e + 36);
+  for (uint32_t i = 0; i < names; ++i) {
+    std::string name = reinterpret_cast<char const*>(m->base + u32(name_table + 4 * i));
+    uint16_t index = u16(ordinals + 2 * i);
+    uint32_t address = index < functions ? u32(addresses + 4 * index) : 0;
+    if (address == 0 || address >= m->size || (address >= at && address < at + size)) {
+      *error = "the export " + name + " is forwarded or lies outside the image";
+      return false;
+    }
+    m->exports[name] = address;
+  }
+  return true;
+}
+
+// Gives each section the access its characteristics ask for, so that a write
+// to the DLL's code or constants faults as on Windows.
+void protect(Module const& m, uint8_t const* coff) {
+  uint8_t const* optional = coff + 20;
+  uint8_t const* section = optional + u16(coff + 16);
+  mprotect(m.base, u32(optional + 60), PROT_READ);
+  for (uint16_t i = 0; i < u16(coff + 2); ++i, section += 40) {
+    uint32_t flags = u32(section + 36), address = u32(section + 12);
+    uint32_t size = u32(section + 8) != 0 ? u32(section + 8) : u32(section + 16);
+    int prot = (flags & kSectionRead ? PROT_READ : 0) | (flags & kSectionWrite ? PROT_WRITE : 0) |
+               (flags & kSectionExecute ? PROT_EXEC : 0);
+    if (address % 4096 == 0) mprotect(m.base + address, size, prot);
+  }
+}
+
+// Runs the entry point, DllMain(module, reason, null), as Windows does.
+bool notify(Module const& m, uint32_t reason) {
+  uint32_t const words[] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.base)), reason, 0};
+  Call c = call(m.base + m.entry, words, 3, 4);
+  return c.result == 1 && c.popped == 12;
+}
+
+}  // namespace
+
+void* load(char const* path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
+    *error = std::string(path) + " is not a DLL (no MZ header)";
+    return nullptr;
+  }
+  // The signature, the COFF header and an optional header with all 16 data
+  // directories.
+  uint32_t pe = u32(&file[kPeOffset]);
+  if (pe > file.size() || file.size() - pe < 4 + 20 + 96 + 8 * 16 ||
+      std::memcmp(&file[pe], "PE\0\0", 4) != 0) {
+    *error = std::string(path) + " has no PE header";
+    return nullptr;
+  }
+  uint8_t const* coff = &file[pe + 4];
+  uint8_t const* optional = coff + 20;
+  if (u16(coff) != kMachineI386 || !(u16(coff + 18) & kFileDll) || u16(optional) != kMagicPe32) {
+    *error = std::string(path) + " is not a 32-bit x86 DLL";
+    return nullptr;
+  }
+  if (u32(optional + 16) == 0) {
+    *error = std::string(path) + " has no entry point";
+    return nullptr;
+  }
+  if (u16(coff + 18) & kFileRelocsStripped) {
+    *error = std::string(path) + ": its relocations are stripped";
+    return nullptr;
+  }
+  if (u32(optional + 96 + 8 * kTlsDirectory + 4) != 0) {
+    *error = std::string(path) + " has thread-local storage, which nothing here sets up";
+    return nullptr;
+  }
+  std::string why;
+  uint8_t* base = map_sections(file, pe, &why);
+  if (base == nullptr) {
+    *error = std::string(path) + ": " + why;
+    return nullptr;
+  }
+  Module m{base, u32(optional + 56), u32(optional + 16), {}};
+  // From here on read the headers from the mapped image.
+  coff = base + pe + 4;
+  optional = coff + 20;
+  if (!relocate(base, optional, &why) || !bind_imports(base, optional, &why) ||
+      !read_exports(&m, optional, &why)) {
+    munmap(base, m.size);
+    *error = std::string(path) + ": " + why;
+    return nullptr;
+  }
+  protect(m, coff);
+  for (uint32_t reason : {kProcessAttach, kThreadAttach, kThreadDetach}) {
+    if (!notify(m, reason)) {
+      *error = std::string(path) + ": the entry point did not answer TRUE to notification " +
+               std::to_string(reason) + " or did not pop its 12 bytes";
+      return nullptr;
+    }
+  }
+  modules[base] = std::move(m);
+  return base;
+}
+
+void* find_export(void* module, std::string const& name) {
+  auto m = modules.find(module);
+  if (m == modules.end()) return nullptr;
+  auto e = m->second.exports.find(name);
+  return e == m->second.exports.end() ? nullptr : m->second.base + e->second;
+}
+
+bool detach(void* module) {
+  auto m = modules.find(module);
+  return m != modules.end() && notify(m->second, kProcessDetach);
+}
+
+void begin_call() { ledger = Ledger{}; }
+
+std::vector<std::string> end_call() {
+  std::vector<std::string> faults = std::move(ledger.faults);
+  for (auto const& block : ledger.handed)
+    if (!block.second) faults.push_back("never freed " + hex(block.first) + ", handed over by a stand-in");
+  for (void const* block : ledger.own)
+    faults.push_back("never freed " + hex(block) + ", which it allocated");
+  ledger = Ledger{};
+  return faults;
+}
+
+}  // namespace pe
