@@ -4,14 +4,16 @@
 # for word (with the library's folder written as /opt/qel/lib there). Also
 # proves the guide's claim that the library finds the agent's libraries in
 # its own folder.
+# Every JVM checks the natives' JNI calls, and no JNI warning is allowed.
 # usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs> <java...>
+# (the java command line with -Xcheck:jni)
 set -u
 work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5
 shift 5
 java=("$@")
 # The 32-bit JVM under qemu, interpreting only (its compilers are not reliable
 # under qemu-user).
-java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint)
+java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint -Xcheck:jni)
 src=$(cd "$(dirname "$0")/../.." && pwd)
 lib=$work/lib
 status=0
@@ -22,8 +24,9 @@ fresh() {
 }
 
 # Runs the probe with java.library.path=$lib (or PROBE_LIBRARY_PATH) and
-# PROBE_JVM_ARG, PROBE_ARG if set. Its last line must equal
-# `expected`; if quoted, every line the JVM printed must appear in the guide.
+# PROBE_JVM_ARG, PROBE_ARG if set. Its last line must equal `expected`, and
+# it must print no JNI warning; if quoted, every line the JVM printed must
+# appear in the guide.
 check() {
   local what=$1 quoted=$2 expected=$3
   shift 3
@@ -31,7 +34,8 @@ check() {
   out=$("$@" -Djava.library.path="${PROBE_LIBRARY_PATH:-$lib}" ${PROBE_JVM_ARG:+"$PROBE_JVM_ARG"} \
         -cp "$classpath" jqel.deploy.LoadProbe ${PROBE_ARG:-} 2>&1 |
         grep -v '^Picked up' | sed "s|$lib|/opt/qel/lib|g")
-  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ]; then
+  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ] ||
+     grep -qE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method' <<<"$out"; then
     echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"
     echo "     expected"; echo "     $expected"
     status=1
