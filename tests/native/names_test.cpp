@@ -50,7 +50,10 @@ class Names : public ::testing::Test {
 
 Calls const kLookup = {"GetObjectClass", "GetFieldID"};
 Calls const kMakeArray = {"FindClass", "NewObjectArray"};
-Calls const kElement = {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"};
+// An element whose string the converter made: ASCII through NewStringUTF,
+// other text through NewString.
+Calls const kAscii = {"NewStringUTF", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"};
+Calls const kText = {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"};
 
 Calls concat(std::initializer_list<Calls> parts) {
   Calls all;
@@ -62,8 +65,8 @@ TEST_F(Names, FoundNamesFillTheFieldInTheAgentsOrder) {
   put({"zeta", "älpha", "𝄞 clef", "", "mid"});
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored(), (std::vector<std::u16string>{u"zeta", u"älpha", u"𝄞 clef", u"", u"mid"}));
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, kElement, kElement, kElement,
-                                 kElement, {"SetObjectField"}}));
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, kText, kText, kAscii, kAscii,
+                                 {"SetObjectField"}}));
   EXPECT_EQ(jvm.live_local_refs(), 3);  // the classes and the array, until the native returns
 }
 
@@ -72,7 +75,7 @@ TEST_F(Names, ANameThatDoesNotConvertIsANullElementInItsPlace) {
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored(), (std::vector<std::u16string>{u"first", u"<null>", u"third"}));
   Calls const null_element = {"ExceptionCheck", "SetObjectArrayElement", "ExceptionCheck"};
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, null_element, kElement,
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, null_element, kAscii,
                                  {"SetObjectField"}}));
 }
 
@@ -136,11 +139,11 @@ TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
        concat({kLookup, {"FindClass"}})},
       {"NewObjectArray", "NewObjectArray", 0, "java/lang/OutOfMemoryError",
        concat({kLookup, kMakeArray})},
-      {"second name's string", "NewString", 1, "java/lang/OutOfMemoryError",
-       concat({kLookup, kMakeArray, kElement, {"NewString", "ExceptionCheck"}})},
+      {"second name's string", "NewStringUTF", 1, "java/lang/OutOfMemoryError",
+       concat({kLookup, kMakeArray, kAscii, {"NewStringUTF", "ExceptionCheck"}})},
       {"second element's store", "SetObjectArrayElement", 1, "java/lang/ArrayStoreException",
-       concat({kLookup, kMakeArray, kElement,
-               {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"}})},
+       concat({kLookup, kMakeArray, kAscii,
+               {"NewStringUTF", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"}})},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.label);
