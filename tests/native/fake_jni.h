@@ -10,8 +10,9 @@
 // running test. Every other slot of the function table fails the test when
 // called.
 //
-// Any function can be made to fail once, the way the JVM fails it (a null
-// result and a pending exception), to drive the natives' error paths.
+// Any function the JVM can fail can be made to fail once, the way the JVM
+// fails it (a null result and a pending exception), to drive the natives'
+// error paths.
 #ifndef JQEL_TESTS_FAKE_JNI_H
 #define JQEL_TESTS_FAKE_JNI_H
 
