@@ -1,10 +1,10 @@
 # Chart of the benchmark's ratios, from the CSV the harness writes.
-# usage: gnuplot -e "csv='results.csv'; png='results.png'; ffm=1" bench/plot.gp
+# usage: gnuplot -e "csv='results.csv'; conv='converter.csv'; png='results.png'; ffm=1" bench/plot.gp
 # (ffm=0 when the run had no FFM rows)
 set datafile separator ","
 set datafile missing "NaN"
 set key autotitle columnheader  # the first line that is not a comment names the columns
-set terminal pngcairo size 1280,960 font "sans,11"
+set terminal pngcairo size 1280,1400 font "sans,11"
 set output png
 
 set style data histograms
@@ -17,7 +17,7 @@ set key top left
 set lmargin 12
 set rmargin 4
 
-set multiplot layout 2,1 title "JQelAgtMsg: cost of each native as ratios of ns per call (one run; median of per-round ratios)"
+set multiplot layout 3,1 title "JQelAgtMsg: cost of each native as ratios of ns per call (one run; median of per-round ratios)"
 
 # The library's own overhead: 1.00 is the floor, the dashed line 5% above it.
 set title "library / floor (the same JNI work with nothing added)"
@@ -44,4 +44,16 @@ if (ffm) {
 } else {
   plot csv using 15:xtic(1) title "JNA / library (FFM: no JDK 22 or later)" lc rgb "#ee6677"
 }
+unset logscale y
+unset arrow 3
+
+# The converter library against the JVM's own string coding: at or below 1,
+# it costs no more than the JVM's coding of the same text.
+set title "converter / the JVM's own coding (from UTF: against GetStringUTFChars + Release; to UTF: against NewStringUTF)"
+set ylabel "converter / JVM"
+set yrange [0:*]
+set arrow 4 from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc rgb "black"
+unset key
+plot conv using 8:xtic(1) lc rgb "#aa7733", \
+     '' using ($0):8:(sprintf("%.2f", $8)) with labels offset 0,0.8 notitle
 unset multiplot

@@ -139,22 +139,26 @@ class NameList {
   int freed_ = 0;  // names [0, freed_) are freed
 };
 
-// A local reference that is deleted when it goes out of scope, so that a loop
-// making one per element holds a bounded number of them.
-template <typename T>
-class LocalRef {
+// A frame of local references (PushLocalFrame), popped when it goes out of
+// scope, which frees every local reference made in it at once: a loop that
+// makes one reference per element holds a bounded number of them when it
+// works in frames of a bounded number of elements.
+class LocalFrame {
  public:
-  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
-  ~LocalRef() {
-    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+  // Check pushed(): false, with the JVM's OutOfMemoryError pending, if no
+  // frame for `capacity` references could be made.
+  LocalFrame(JNIEnv* env, jint capacity)
+      : env_(env), pushed_(env->PushLocalFrame(capacity) == 0) {}
+  ~LocalFrame() {
+    if (pushed_) env_->PopLocalFrame(nullptr);  // allowed with an exception pending
   }
-  LocalRef(LocalRef const&) = delete;
-  LocalRef& operator=(LocalRef const&) = delete;
-  T get() const { return ref_; }
+  LocalFrame(LocalFrame const&) = delete;
+  LocalFrame& operator=(LocalFrame const&) = delete;
+  bool pushed() const { return pushed_; }
 
  private:
   JNIEnv* env_;
-  T ref_;
+  bool pushed_;
 };
 
 // True if `bytes` (NUL-terminated) are modified UTF-8 as JNI defines it, the

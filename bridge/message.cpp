@@ -4,15 +4,43 @@
 // Names are converted before values. What a call borrows and converts is
 // given back by NativeStrings when the call returns, on every path. A call
 // that meets a null argument, a failed JNI call or a failed conversion stops
-// there with a Java exception pending and makes no further JNI call.
+// there with a Java exception pending and makes no further JNI call but those
+// that give back what it took.
 #include "conventions.h"
 
 using jqel::call_agent;
 using jqel::kExceptionPending;
-using jqel::LocalRef;
+using jqel::LocalFrame;
 using jqel::NameList;
 using jqel::NativeStrings;
 using jqel::to_handle;
+
+namespace {
+
+// Strings of names that the native's own frame of local references holds:
+// the JVM gives it room for 16 references, and the listing takes three (the
+// receiver's class, String's class and the array).
+constexpr int kNamesInNativeFrame = 13;
+
+// Names converted in each frame of local references after those. A frame
+// costs two JNI calls where deleting each string would cost one per name.
+constexpr int kNamesPerFrame = 64;
+
+// Converts names [from, to) of the list into the array, freeing each name as
+// soon as its string is stored. False, with a Java exception pending, if a
+// string could not be made.
+bool store_names(JNIEnv* env, jobjectArray array, NameList& list, int from, int to) {
+  for (int i = from; i < to; ++i) {
+    jstring name = convertStringToUTF(list[i], env);
+    if (name == nullptr && env->ExceptionCheck()) return false;
+    // A String or null, at an index inside a String[]: this cannot throw.
+    env->SetObjectArrayElement(array, i, name);
+    list.free_name(i);
+  }
+  return true;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -81,12 +109,17 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
   if (string_class == nullptr) return rc;
   jobjectArray array = env->NewObjectArray(list.count(), string_class, nullptr);
   if (array == nullptr) return rc;
-  for (int i = 0; i < list.count(); ++i) {
-    LocalRef<jstring> name(env, convertStringToUTF(list[i], env));
-    if (name.get() == nullptr && env->ExceptionCheck()) return rc;
-    env->SetObjectArrayElement(array, i, name.get());
-    if (env->ExceptionCheck()) return rc;
-    list.free_name(i);
+  // The first names' strings stay in the native's own frame; the rest are
+  // made in frames of their own, each popped (its strings freed, the array
+  // keeping them) before the next is pushed. So the call holds a bounded
+  // number of local references whatever the list's length.
+  int i = list.count() < kNamesInNativeFrame ? list.count() : kNamesInNativeFrame;
+  if (!store_names(env, array, list, 0, i)) return rc;
+  while (i < list.count()) {
+    int end = list.count() - i > kNamesPerFrame ? i + kNamesPerFrame : list.count();
+    LocalFrame frame(env, end - i);
+    if (!frame.pushed() || !store_names(env, array, list, i, end)) return rc;
+    i = end;
   }
   env->SetObjectField(self, field, array);
   return rc;

@@ -8,7 +8,8 @@
 #
 # Installs what it needs, builds the `bench` preset (build/bench), checks that
 # every mechanism gives the library's results (ctest), then prints the table
-# and writes build/bench/results.csv and build/bench/results.png. Numbers are
+# and writes build/bench/results.csv, build/bench/converter.csv and
+# build/bench/results.png. Numbers are
 # only worth comparing from a quiet machine: the table shows the load average.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,5 +24,5 @@ out=build/bench
 ffm=1
 grep -q jqel.bench.ffm.absent "$out/bench/run-bench.sh" && ffm=0
 sh "$out/bench/run-bench.sh" --csv "$out/results.csv" "$@"
-gnuplot -e "csv='$out/results.csv'; png='$out/results.png'; ffm=$ffm" bench/plot.gp
-echo "Wrote $out/results.csv and $out/results.png"
+gnuplot -e "csv='$out/results.csv'; conv='$out/converter.csv'; png='$out/results.png'; ffm=$ffm" bench/plot.gp
+echo "Wrote $out/results.csv, $out/converter.csv and $out/results.png"

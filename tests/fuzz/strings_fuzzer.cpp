@@ -178,13 +178,16 @@ void with_failure(Natives const& natives, uint8_t which, std::u16string const& t
                   std::string const& bytes) {
   static char const* const kFunctions[] = {
       "GetStringUTFChars", "GetObjectClass", "GetFieldID", "NewStringUTF", "NewString",
-      "FindClass", "NewObjectArray", "SetObjectArrayElement"};
+      "FindClass", "NewObjectArray", "PushLocalFrame"};
   constexpr unsigned kCount = sizeof kFunctions / sizeof kFunctions[0];
   fake::Jvm jvm;
   jobject self = jvm.message();
   auto handle = static_cast<jlong>(qelstub_new_message());
   qelstub_put_cma(static_cast<uint64_t>(handle), "k", bytes.c_str());
   qelstub_put_cma(static_cast<uint64_t>(handle), bytes.c_str(), "v");
+  // Enough names besides for the listing to push a frame of local references.
+  for (int i = 0; i < 16; ++i)
+    qelstub_put_cma(static_cast<uint64_t>(handle), ("n" + std::to_string(i)).c_str(), "v");
   unsigned pick = which % (kCount + 1), nth = which / (kCount + 1) % 4;
   if (pick == kCount) {
     qelconv_fail_next_from_utf(static_cast<int>(nth));

@@ -206,9 +206,9 @@ TEST_F(Cma, FailuresStopTheCallAndReleaseEverythingTaken) {
        QELSTUB_OP_CMA_GET,
        {"GetStringUTFChars", "GetObjectClass", "GetFieldID", "ReleaseStringUTFChars"},
        "java/lang/NoSuchFieldError", "myQelDataString", false},
-      {"get: value string not made", [](fake::Jvm& j) { j.fail("NewString"); }, get_n,
+      {"get: value string not made", [](fake::Jvm& j) { j.fail("NewStringUTF"); }, get_n,
        QELSTUB_OP_CMA_GET,
-       {"GetStringUTFChars", "GetObjectClass", "GetFieldID", "NewString", "ExceptionCheck",
+       {"GetStringUTFChars", "GetObjectClass", "GetFieldID", "NewStringUTF", "ExceptionCheck",
         "ReleaseStringUTFChars"},
        "java/lang/OutOfMemoryError", "", true},
   };

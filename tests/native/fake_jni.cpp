@@ -278,10 +278,8 @@ struct Functions {
       ADD_FAILURE() << "SetObjectArrayElement on a null or non-array reference";
       return;
     }
-    if (jvm.failing("SetObjectArrayElement")) {
-      jvm.raise("java/lang/ArrayStoreException");
-      return;
-    }
+    // The JVM fails this only for an index out of range or an element of
+    // another class; neither is injected.
     if (index < 0 || static_cast<size_t>(index) >= a->elements.size()) {
       jvm.raise("java/lang/ArrayIndexOutOfBoundsException");
       return;
@@ -302,6 +300,37 @@ struct Functions {
     }
     r->deleted = true;
     if (r->local) --jvm.live_locals_;
+  }
+
+  static jint JNICALL PushLocalFrame(JNIEnv* env, jint capacity) {
+    Jvm& jvm = Jvm::of(env);
+    jvm.enter("PushLocalFrame", true);
+    if (capacity < 0) ADD_FAILURE() << "PushLocalFrame with capacity " << capacity;
+    if (jvm.failing("PushLocalFrame")) {
+      jvm.raise("java/lang/OutOfMemoryError");
+      return JNI_ENOMEM;
+    }
+    jvm.frames_.push_back(jvm.refs_.size());
+    return JNI_OK;
+  }
+
+  // Every local reference made since the matching PushLocalFrame is freed,
+  // so using one afterwards fails the test; `result` comes back as a new
+  // local reference in the frame below.
+  static jobject JNICALL PopLocalFrame(JNIEnv* env, jobject result) {
+    Jvm& jvm = Jvm::of(env);
+    jvm.enter("PopLocalFrame", true);
+    if (jvm.frames_.empty()) {
+      ADD_FAILURE() << "PopLocalFrame without a frame pushed";
+      return nullptr;
+    }
+    Object* kept = jvm.deref(result, "PopLocalFrame");
+    for (size_t i = jvm.frames_.back(); i < jvm.refs_.size(); ++i) {
+      Jvm::Ref& r = jvm.refs_[i];
+      if (r.local && !r.deleted) r.deleted = true, --jvm.live_locals_;
+    }
+    jvm.frames_.pop_back();
+    return kept != nullptr ? jvm.local(kept) : nullptr;
   }
 
   static jboolean JNICALL ExceptionCheck(JNIEnv* env) {
@@ -336,6 +365,8 @@ Jvm::Jvm() {
   table_.NewObjectArray = &Functions::NewObjectArray;
   table_.SetObjectArrayElement = &Functions::SetObjectArrayElement;
   table_.DeleteLocalRef = &Functions::DeleteLocalRef;
+  table_.PushLocalFrame = &Functions::PushLocalFrame;
+  table_.PopLocalFrame = &Functions::PopLocalFrame;
   table_.ExceptionCheck = &Functions::ExceptionCheck;
   table_.ThrowNew = &Functions::ThrowNew;
   env_.functions = &table_;
@@ -344,6 +375,7 @@ Jvm::Jvm() {
 
 Jvm::~Jvm() {
   EXPECT_TRUE(borrowed_.empty()) << borrowed_.size() << " UTF buffer(s) never handed back";
+  EXPECT_TRUE(frames_.empty()) << frames_.size() << " local frame(s) never popped";
   for (auto& b : borrowed_) delete[] b.second.second;
 }
 

@@ -4,12 +4,15 @@
 // converter may call, records every call by name, and checks as HotSpot's
 // -Xcheck:jni would, and more strictly: a call made with an exception pending,
 // a borrowed UTF buffer handed back twice or never, a deleted local reference
-// used again, bytes that are not modified UTF-8 given to NewStringUTF, or a
-// field set with a value of the wrong type each fail the running test. Every
-// other slot of the function table fails the test when called.
+// used again (deleted, or freed with its frame of local references), a frame
+// pushed and never popped, bytes that are not modified UTF-8 given to
+// NewStringUTF, or a field set with a value of the wrong type each fail the
+// running test. Every other slot of the function table fails the test when
+// called.
 //
-// Any function can be made to fail once, the way the JVM fails it (a null
-// result and a pending exception), to drive the natives' error paths.
+// Any function the JVM can fail can be made to fail once, the way the JVM
+// fails it (a null result and a pending exception), to drive the natives'
+// error paths.
 #ifndef JQEL_TESTS_FAKE_JNI_H
 #define JQEL_TESTS_FAKE_JNI_H
 
@@ -37,7 +40,7 @@ struct Object {
 class Jvm {
  public:
   Jvm();
-  ~Jvm();  // fails the test if a UTF buffer is still borrowed
+  ~Jvm();  // fails the test if a UTF buffer is still borrowed or a frame pushed
   Jvm(Jvm const&) = delete;
   Jvm& operator=(Jvm const&) = delete;
 
@@ -113,6 +116,7 @@ class Jvm {
   std::map<std::string, int> failures_;
   std::map<char const*, std::pair<Ref*, char*>> borrowed_;  // UTF buffers lent
   std::deque<Field> field_ids_;
+  std::vector<size_t> frames_;  // per pushed frame: the index of its first ref
   std::string exception_class_, exception_message_;
   int live_locals_ = 0, peak_locals_ = 0;
 };

@@ -50,7 +50,10 @@ class Names : public ::testing::Test {
 
 Calls const kLookup = {"GetObjectClass", "GetFieldID"};
 Calls const kMakeArray = {"FindClass", "NewObjectArray"};
-Calls const kElement = {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"};
+// An element whose string the converter made: ASCII through NewStringUTF,
+// other text through NewString.
+Calls const kAscii = {"NewStringUTF", "SetObjectArrayElement"};
+Calls const kText = {"NewString", "SetObjectArrayElement"};
 
 Calls concat(std::initializer_list<Calls> parts) {
   Calls all;
@@ -58,21 +61,28 @@ Calls concat(std::initializer_list<Calls> parts) {
   return all;
 }
 
+Calls times(int n, Calls const& calls) {
+  Calls all;
+  for (int i = 0; i < n; ++i) all.insert(all.end(), calls.begin(), calls.end());
+  return all;
+}
+
 TEST_F(Names, FoundNamesFillTheFieldInTheAgentsOrder) {
   put({"zeta", "älpha", "𝄞 clef", "", "mid"});
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored(), (std::vector<std::u16string>{u"zeta", u"älpha", u"𝄞 clef", u"", u"mid"}));
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, kElement, kElement, kElement,
-                                 kElement, {"SetObjectField"}}));
-  EXPECT_EQ(jvm.live_local_refs(), 3);  // the classes and the array, until the native returns
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, kText, kText, kAscii, kAscii,
+                                 {"SetObjectField"}}));
+  // The classes, the array and the five strings, until the native returns.
+  EXPECT_EQ(jvm.live_local_refs(), 3 + 5);
 }
 
 TEST_F(Names, ANameThatDoesNotConvertIsANullElementInItsPlace) {
   put({"first", "bad\xFF", "third"});
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored(), (std::vector<std::u16string>{u"first", u"<null>", u"third"}));
-  Calls const null_element = {"ExceptionCheck", "SetObjectArrayElement", "ExceptionCheck"};
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kElement, null_element, kElement,
+  Calls const null_element = {"ExceptionCheck", "SetObjectArrayElement"};
+  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, null_element, kAscii,
                                  {"SetObjectField"}}));
 }
 
@@ -83,7 +93,10 @@ TEST_F(Names, LocalReferencesStayBoundedWhateverTheListsLength) {
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored().size(), 5000u);
   EXPECT_EQ(stored()[4999], u"name4999");
-  EXPECT_LE(jvm.peak_local_refs(), 4);
+  // The two classes and the array, the first 13 names' strings in the
+  // native's own frame, and the strings of one frame of 64 names.
+  EXPECT_LE(jvm.peak_local_refs(), 3 + 13 + 64);
+  EXPECT_EQ(jvm.live_local_refs(), 3 + 13);
 }
 
 // Calls that store nothing: the field keeps what it held, the result code
@@ -120,32 +133,41 @@ TEST_F(Names, CallsThatFindNoNamesLeaveTheFieldAlone) {
 
 // A JNI call that fails after the agent handed the list over stops the call
 // with the JVM's exception pending, leaves the field alone, and still frees
-// every name and the array.
+// every name and the array. The strings of the first 13 names stay in the
+// native's own frame, the rest are made in frames of up to 64 names.
 TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
   struct Case {
     char const* label;
     char const* fails;
     int nth;
+    int names;
     char const* exception;
     Calls calls;
   };
+  Calls const first_frame = concat({kLookup, kMakeArray, times(13, kAscii), {"PushLocalFrame"}});
+  Calls const next_frame =
+      concat({first_frame, times(64, kAscii), {"PopLocalFrame", "PushLocalFrame"}});
+  Calls const stopped = {"NewStringUTF", "ExceptionCheck"};
   Case const cases[] = {
-      {"GetObjectClass", "GetObjectClass", 0, "java/lang/OutOfMemoryError", {"GetObjectClass"}},
-      {"GetFieldID", "GetFieldID", 0, "java/lang/NoSuchFieldError", kLookup},
-      {"FindClass", "FindClass", 0, "java/lang/NoClassDefFoundError",
+      {"GetObjectClass", "GetObjectClass", 0, 3, "java/lang/OutOfMemoryError", {"GetObjectClass"}},
+      {"GetFieldID", "GetFieldID", 0, 3, "java/lang/NoSuchFieldError", kLookup},
+      {"FindClass", "FindClass", 0, 3, "java/lang/NoClassDefFoundError",
        concat({kLookup, {"FindClass"}})},
-      {"NewObjectArray", "NewObjectArray", 0, "java/lang/OutOfMemoryError",
+      {"NewObjectArray", "NewObjectArray", 0, 3, "java/lang/OutOfMemoryError",
        concat({kLookup, kMakeArray})},
-      {"second name's string", "NewString", 1, "java/lang/OutOfMemoryError",
-       concat({kLookup, kMakeArray, kElement, {"NewString", "ExceptionCheck"}})},
-      {"second element's store", "SetObjectArrayElement", 1, "java/lang/ArrayStoreException",
-       concat({kLookup, kMakeArray, kElement,
-               {"NewString", "SetObjectArrayElement", "ExceptionCheck", "DeleteLocalRef"}})},
+      {"second name's string", "NewStringUTF", 1, 3, "java/lang/OutOfMemoryError",
+       concat({kLookup, kMakeArray, kAscii, stopped})},
+      {"the first frame", "PushLocalFrame", 0, 100, "java/lang/OutOfMemoryError", first_frame},
+      {"a string in the first frame", "NewStringUTF", 14, 100, "java/lang/OutOfMemoryError",
+       concat({first_frame, kAscii, stopped, {"PopLocalFrame"}})},
+      {"the second frame", "PushLocalFrame", 1, 100, "java/lang/OutOfMemoryError", next_frame},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.label);
     SetUp();
-    put({"one", "two", "three"});
+    std::vector<std::string> list;
+    for (int i = 0; i < c.names; ++i) list.push_back("name" + std::to_string(i));
+    put(list);
     jvm.clear_exception();
     jvm.clear_calls();
     jvm.fail(c.fails, c.nth);

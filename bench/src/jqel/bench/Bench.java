@@ -10,6 +10,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Locale;
+import jqel.bench.coding.Coding;
 import jqel.standin.StandIn;
 
 /**
@@ -22,6 +23,11 @@ import jqel.standin.StandIn;
  * rounds run round-robin over all cases, so that drift in the machine's speed
  * spreads over every case alike. Reported: median ns per call, with the
  * minimum and maximum over the rounds.
+ *
+ * A second table times the converter library against the JVM's own string
+ * coding, on the same rounds: convertStringFromUTF (and free) against
+ * GetStringUTFChars + ReleaseStringUTFChars, and convertStringToUTF against
+ * NewStringUTF, of 4 KiB of ASCII and of mixed text.
  *
  * usage: Bench [--rounds N] [--round-ms MS] [--quick] [--cases REGEX] [--smoke] [--csv FILE]
  *   --quick  10 ms rounds: proves the run works, numbers are rough
@@ -57,9 +63,31 @@ public final class Bench {
         }
     }
 
+    /**
+     * One text converted one way by the converter library and by the JVM's
+     * own coding ({@link Coding}), each n times per native call.
+     */
+    static final class Conversion {
+        final String label;
+        final boolean toUtf;  // native bytes to a Java string; else the reverse
+        final String text;
+
+        Conversion(String label, boolean toUtf, String text) {
+            this.label = label;
+            this.toUtf = toUtf;
+            this.text = text;
+        }
+    }
+
+    /** What one column of a table row times: n calls, returning the ns they took. */
+    interface Timer {
+        long time(int n);
+    }
+
     final List<Mechanism> mechanisms = new ArrayList<>();
     String ffmAbsent;  // why there are no FFM rows, or null
     final List<Case> cases = new ArrayList<>();
+    final List<Conversion> conversions = new ArrayList<>();
 
     public static void main(String[] args) throws Exception {
         int rounds = 11;
@@ -84,7 +112,7 @@ public final class Bench {
             int failures = Check.selfTest() + Check.run(bench.mechanisms);
             bench.makeCases();
             List<double[][]> unused = bench.measure(1, 0);  // every loop once, yields checked
-            System.out.println(unused.size() == bench.cases.size() && failures == 0
+            System.out.println(unused.size() == bench.cases.size() + bench.conversions.size() && failures == 0
                     ? "bench smoke: every mechanism gave the library's results; every case ran"
                     : "bench smoke: FAILED (" + failures + " mismatches)");
             System.exit(failures == 0 ? 0 : 1);
@@ -93,17 +121,25 @@ public final class Bench {
         bench.makeCases();
         String pattern = only;
         bench.cases.removeIf(c -> !c.label.matches(pattern));
+        bench.conversions.removeIf(c -> !c.label.matches(pattern));
         List<double[][]> results = bench.measure(rounds, roundMs * 1_000_000L);
+        List<double[][]> converted = results.subList(bench.cases.size(), results.size());
+        results = results.subList(0, bench.cases.size());
         String loadAfter = loadAverage();
         List<String> header = List.of(
                 "JVM: " + System.getProperty("java.vm.name") + " " + System.getProperty("java.runtime.version")
                         + " (" + System.getProperty("java.home") + ")",
-                "rounds: " + rounds + " timed, round-robin over " + bench.cases.size() * bench.mechanisms.size()
+                "rounds: " + rounds + " timed, round-robin over "
+                        + (bench.cases.size() * bench.mechanisms.size() + bench.conversions.size() * 2)
                         + " cases, each round at least " + roundMs + " ms after warm-up",
                 "load average (1, 5, 15 min): " + loadBefore + " at start, " + loadAfter + " at end",
                 "FFM: " + (bench.ffmAbsent == null ? "java.lang.foreign downcalls" : "absent, " + bench.ffmAbsent));
         bench.print(System.out, header, results);
-        if (csv != null) bench.writeCsv(csv, header, results);
+        bench.printConversions(System.out, converted);
+        if (csv != null) {
+            bench.writeCsv(csv, header, results);
+            bench.writeConversionsCsv(csv.resolveSibling("converter.csv"), header, converted);
+        }
     }
 
     // ---- mechanisms and cases -------------------------------------------
@@ -177,6 +213,14 @@ public final class Bench {
             names.yieldPerCall = count;
             cases.add(names);
         }
+
+        // Mixed: Latin-1 letters, Greek, CJK, and an emoji beyond U+FFFF
+        // (two chars), between ASCII words.
+        String mixed4k = repeat("Grüße aus Köln, καλημέρα, 東京 und São Paulo: 20 € 😀. ", 4096);
+        for (String[] t : new String[][] {{"4K ASCII", value4k}, {"4K mixed", mixed4k}}) {
+            conversions.add(new Conversion("from UTF " + t[0], false, t[1]));
+            conversions.add(new Conversion("to UTF " + t[0], true, t[1]));
+        }
     }
 
     // ---- timing ----------------------------------------------------------
@@ -213,6 +257,20 @@ public final class Bench {
         return elapsed;
     }
 
+    /** Runs n conversions of c by the converter or the JVM; returns the nanoseconds they took. */
+    static long time(Conversion c, boolean converter, int n) {
+        long t0 = System.nanoTime();
+        long made = c.toUtf
+                ? converter ? Coding.converterToUtf(c.text, n) : Coding.jvmToUtf(c.text, n)
+                : converter ? Coding.converterFromUtf(c.text, n) : Coding.jvmFromUtf(c.text, n);
+        long elapsed = System.nanoTime() - t0;
+        if (made != n)
+            throw new IllegalStateException((converter ? "converter " : "JVM ") + c.label + ": " + made + " of "
+                    + n + " conversions made a result");
+        sink += made;
+        return elapsed;
+    }
+
     static long loop(Op op, Mechanism m, int n) {
         switch (op) {
             case SEND: return m.loopSend(n);
@@ -227,23 +285,37 @@ public final class Bench {
 
     /**
      * Warms every case up until one round of it lasts at least minRoundNs,
-     * then takes `rounds` timed rounds round-robin. Returns, per case, per
-     * mechanism, the ns per call of each round.
+     * then takes `rounds` timed rounds round-robin. Returns, per case (per
+     * mechanism) and then per conversion (converter, JVM), the ns per call of
+     * each round.
      */
     List<double[][]> measure(int rounds, long minRoundNs) {
-        int mechs = mechanisms.size();
-        int[][] calls = new int[cases.size()][mechs];
-        for (int ci = 0; ci < cases.size(); ci++) {
-            for (int mi = 0; mi < mechs; mi++) {
-                Case c = cases.get(ci);
+        // One row per case (a column per mechanism), then one per conversion
+        // (the converter, then the JVM).
+        List<Timer[]> rows = new ArrayList<>();
+        for (Case c : cases) {
+            Timer[] row = new Timer[mechanisms.size()];
+            for (int mi = 0; mi < row.length; mi++) {
                 Mechanism m = mechanisms.get(mi);
+                row[mi] = n -> time(c, m, n);
+            }
+            rows.add(row);
+        }
+        for (Conversion c : conversions)
+            rows.add(new Timer[] {n -> time(c, true, n), n -> time(c, false, n)});
+
+        int[][] calls = new int[rows.size()][];
+        for (int ri = 0; ri < rows.size(); ri++) {
+            Timer[] row = rows.get(ri);
+            calls[ri] = new int[row.length];
+            for (int mi = 0; mi < row.length; mi++) {
                 // A round of cold code can last long enough on its own (the
                 // first call links and compiles), so n is settled only when two
                 // rounds in a row at the same n last long enough.
                 int n = 1;
                 int longEnough = 0;
                 while (longEnough < 2) {
-                    long t = time(c, m, n);
+                    long t = row[mi].time(n);
                     if (t >= minRoundNs) {
                         longEnough++;
                     } else {
@@ -253,21 +325,22 @@ public final class Bench {
                                 Math.max(n + 1L, (long) (n * Math.min(grow, 10))));
                     }
                 }
-                calls[ci][mi] = n;
+                calls[ri][mi] = n;
             }
         }
         List<double[][]> result = new ArrayList<>();
-        for (int ci = 0; ci < cases.size(); ci++) result.add(new double[mechs][rounds]);
+        for (Timer[] row : rows) result.add(new double[row.length][rounds]);
         for (int r = 0; r < rounds; r++) {
-            // Start each round at another case, so no case always follows the
-            // same one. The mechanisms of one case run back to back, each
-            // round starting with another one.
-            for (int kc = 0; kc < cases.size(); kc++) {
-                int ci = (kc + r * 5) % cases.size();
-                for (int km = 0; km < mechs; km++) {
-                    int mi = (km + r) % mechs;
-                    int n = calls[ci][mi];
-                    result.get(ci)[mi][r] = (double) time(cases.get(ci), mechanisms.get(mi), n) / n;
+            // Start each round at another row, so no row always follows the
+            // same one. The columns of one row run back to back, each round
+            // starting with another one.
+            for (int kr = 0; kr < rows.size(); kr++) {
+                int ri = (kr + r * 5) % rows.size();
+                Timer[] row = rows.get(ri);
+                for (int km = 0; km < row.length; km++) {
+                    int mi = (km + r) % row.length;
+                    int n = calls[ri][mi];
+                    result.get(ri)[mi][r] = (double) row[mi].time(n) / n;
                 }
             }
         }
@@ -350,6 +423,21 @@ public final class Bench {
         if (ffmAbsent != null) out.println("FFM: no rows: " + ffmAbsent);
     }
 
+    void printConversions(PrintStream out, List<double[][]> results) {
+        if (conversions.isEmpty()) return;
+        out.println();
+        out.println("The converter against the JVM's own string coding (ns per conversion, median over the rounds):");
+        out.println("from UTF: convertStringFromUTF + free against GetStringUTFChars + ReleaseStringUTFChars;");
+        out.println("to UTF: convertStringToUTF against NewStringUTF of the same text (each + DeleteLocalRef)");
+        String f = "%-18s %10s %10s %10s %10s %10s %10s %9s%n";
+        out.printf(Locale.ROOT, f, "case", "converter", "min", "max", "JVM", "min", "max", "conv/JVM");
+        for (int ci = 0; ci < conversions.size(); ci++) {
+            double[][] r = results.get(ci);
+            out.printf(Locale.ROOT, f, conversions.get(ci).label, ns(median(r[0])), ns(min(r[0])), ns(max(r[0])),
+                    ns(median(r[1])), ns(min(r[1])), ns(max(r[1])), ratio(r, 0, 1));
+        }
+    }
+
     static String ns(double v) {
         return String.format(Locale.ROOT, v < 100 ? "%.1f" : "%.0f", v);
     }
@@ -381,6 +469,22 @@ public final class Bench {
             sb.append(',').append(over(r, index("library"), index("floor")))
                     .append(',').append(over(r, index("JNA"), index("library")))
                     .append(',').append(over(r, index("FFM"), index("library"))).append('\n');
+        }
+        Files.createDirectories(file.toAbsolutePath().getParent());
+        Files.writeString(file, sb.toString(), StandardCharsets.UTF_8);
+    }
+
+    /** As writeCsv, for the conversions: the converter's and the JVM's figures and their ratio. */
+    void writeConversionsCsv(Path file, List<String> header, List<double[][]> results) throws IOException {
+        StringBuilder sb = new StringBuilder();
+        for (String h : header) sb.append("# ").append(h).append('\n');
+        sb.append("case,converter_median,converter_min,converter_max,jvm_median,jvm_min,jvm_max,converter_over_jvm\n");
+        for (int ci = 0; ci < conversions.size(); ci++) {
+            double[][] r = results.get(ci);
+            sb.append('"').append(conversions.get(ci).label).append('"');
+            for (double[] column : r)
+                for (double v : new double[] {median(column), min(column), max(column)}) sb.append(',').append(num(v));
+            sb.append(',').append(over(r, 0, 1)).append('\n');
         }
         Files.createDirectories(file.toAbsolutePath().getParent());
         Files.writeString(file, sb.toString(), StandardCharsets.UTF_8);

@@ -14,6 +14,8 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.function.Consumer;
+import java.util.stream.Collectors;
+import java.util.stream.IntStream;
 import java.util.stream.Stream;
 import jqel.standin.StandIn;
 import org.junit.jupiter.api.BeforeEach;
@@ -41,7 +43,14 @@ class CmaTest {
                 Arguments.of("U+0000 inside", "a\u0000b", "\u0000x\u0000"),
                 Arguments.of("beyond U+FFFF", "\uD83D\uDE00", "𝄞 clef and 😀"),
                 Arguments.of("lone surrogates", "\uD800", "x\uDC00y"),
-                Arguments.of("3 MiB value", "big", "ä€😀x".repeat(3 << 18)));
+                Arguments.of("3 MiB value", "big", "ä€😀x".repeat(3 << 18)),
+                Arguments.of("ASCII runs of every length to 600, each before a non-ASCII char",
+                        asciiRuns("é"), asciiRuns("😀")));
+    }
+
+    /** "c", "ac", "aac", ... up to 600 a's before c: ASCII runs that end at every offset. */
+    static String asciiRuns(String c) {
+        return IntStream.rangeClosed(0, 600).mapToObj(k -> "a".repeat(k) + c).collect(Collectors.joining());
     }
 
     @ParameterizedTest(name = "{0}")

@@ -40,7 +40,9 @@ class NamesTest {
                 Arguments.of("a few, non-ASCII and beyond U+FFFF",
                         new String[] {"zeta", "Grüße", "名前", "𝄞\uD83D\uDE00", "", "a\u0000b"}),
                 Arguments.of("100,000 names", IntStream.range(0, 100_000).mapToObj(i -> "name-" + (99_999 - i))
-                        .toArray(String[]::new)));
+                        .toArray(String[]::new)),
+                Arguments.of("ASCII runs of every length to 600, each before a non-ASCII char",
+                        IntStream.rangeClosed(0, 600).mapToObj(k -> "a".repeat(k) + "ü").toArray(String[]::new)));
     }
 
     @ParameterizedTest(name = "{0}")
