@@ -183,11 +183,11 @@ struct Module {
 };
 std::unordered_map<void*, Module> modules;
 
-// What an import of the DLL binds to; null with *error set if it must not
-// have it. Windows compares DLL names without regard to case.
-void* bind(std::string const& dll, uint32_t ordinal, std::string const& name,
+// What an import of the DLL binds to, by ordinal or by name; null with
+// *error set if it must not have it. Windows compares DLL names without
+// regard to case.
+void* bind(std::string const& dll, bool by_ordinal, uint32_t ordinal, std::string const& name,
            std::string* error) {
-  bool by_ordinal = name.empty();
   std::string what = by_ordinal ? "ordinal " + std::to_string(ordinal) : "\"" + name + "\"";
   if (strcasecmp(dll.c_str(), "libqelagtapi.dll") == 0) {
     if (!by_ordinal) {
@@ -302,14 +302,11 @@ bool bind_imports(uint8_t* base, uint8_t const* optional, std::string* error) {
     uint8_t* table = base + u32(d + 16);
     for (uint32_t i = 0; u32(base + lookup + 4 * i) != 0; ++i) {
       uint32_t entry = u32(base + lookup + 4 * i);
-      uint32_t ordinal = 0;
-      std::string name;
-      if (entry & kImportByOrdinal)
-        ordinal = entry & 0xFFFF;
-      else
-        name = reinterpret_cast<char const*>(base + entry + 2);  // after the hint
-      if (name.empty() && !(entry & kImportByOrdinal)) name = "(empty name)";
-      void* address = bind(dll, ordinal, name, error);
+      bool by_ordinal = (entry & kImportByOrdinal) != 0;
+      uint32_t ordinal = by_ordinal ? entry & 0xFFFF : 0;
+      std::string name =
+          by_ordinal ? "" : reinterpret_cast<char const*>(base + entry + 2);  // after the hint
+      void* address = bind(dll, by_ordinal, ordinal, name, error);
       if (address == nullptr) return false;
       uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
       std::memcpy(table + 4 * i, &value, 4);
