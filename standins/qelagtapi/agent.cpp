@@ -55,6 +55,7 @@ struct NextCall {
   int get_slot_null_code = 0;
   bool names_count_set = false;
   int names_count = 0;
+  bool names_without_array = false;
 };
 thread_local NextCall next;
 // The value handed out by CMA get; stays valid until this thread's next get.
@@ -237,6 +238,12 @@ int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names,
   if (next.names_count_set) {
     next.names_count_set = false;
     int n = next.names_count;
+    if (next.names_without_array) {
+      next.names_without_array = false;
+      *names = nullptr;
+      *count = n;
+      return QELSTUB_OK;
+    }
     char** list = new_array(n > 0 ? static_cast<size_t>(n) : 0);
     if (!list) return QELSTUB_E_INVALID_ARGUMENT;
     for (int i = 0; i < n; ++i) list[i] = copy("name-" + std::to_string(i));
@@ -307,6 +314,12 @@ void qelstub_next_get_leaves_slot_null(int code) {
 void qelstub_next_names_count(int count) {
   next.names_count_set = true;
   next.names_count = count;
+  next.names_without_array = false;
+}
+
+void qelstub_next_names_without_array(int count) {
+  qelstub_next_names_count(count);
+  next.names_without_array = true;
 }
 
 void qelstub_set_recording(int on) {

@@ -69,6 +69,9 @@ QELAGT_API void qelstub_next_get_leaves_slot_null(int code);
 // instead of the message's names: for a positive count it hands over that
 // many new names "name-0", "name-1", ..., otherwise an array holding none.
 QELAGT_API void qelstub_next_names_count(int count);
+// The same, but it hands over no array at all (a null pointer) beside the
+// count, as a faulty agent might.
+QELAGT_API void qelstub_next_names_without_array(int count);
 
 // Bytes of the C runtime's heap in use in this process (allocated and not yet
 // freed), so that tests can see whether what the agent handed over was

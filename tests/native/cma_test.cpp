@@ -206,6 +206,18 @@ TEST_F(Cma, FailuresStopTheCallAndReleaseEverythingTaken) {
        QELSTUB_OP_CMA_GET,
        {"GetStringUTFChars", "GetObjectClass", "GetFieldID", "ReleaseStringUTFChars"},
        "java/lang/NoSuchFieldError", "myQelDataString", false},
+      // The library's own exception cannot be made: FindClass leaves the
+      // JVM's exception pending instead, and ThrowNew is never called.
+      {"set: null value, exception class not found", [](fake::Jvm& j) { j.fail("FindClass"); },
+       [](Cma& t) { return t.set(t.jvm.env(), t.self, t.handle, t.jvm.utf8("n"), nullptr); },
+       QELSTUB_OP_CMA_SET, {"GetStringUTFChars", "FindClass", "ReleaseStringUTFChars"},
+       "java/lang/NoClassDefFoundError", "java/lang/NullPointerException", false},
+      {"set: value not converted, exception class not found",
+       [](fake::Jvm& j) { qelconv_fail_next_from_utf(1), j.fail("FindClass"); }, set_n_v,
+       QELSTUB_OP_CMA_SET,
+       {"GetStringUTFChars", "GetStringUTFChars", "FindClass", "ReleaseStringUTFChars",
+        "ReleaseStringUTFChars"},
+       "java/lang/NoClassDefFoundError", "java/lang/IllegalArgumentException", false},
       {"get: value string not made", [](fake::Jvm& j) { j.fail("NewStringUTF"); }, get_n,
        QELSTUB_OP_CMA_GET,
        {"GetStringUTFChars", "GetObjectClass", "GetFieldID", "NewStringUTF", "ExceptionCheck",

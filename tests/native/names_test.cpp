@@ -112,6 +112,9 @@ TEST_F(Names, CallsThatFindNoNamesLeaveTheFieldAlone) {
       {"no CMAs", [](Names&) {}, 0, kLookup},
       {"count 0 reported", [](Names& t) { t.put({"a"}), qelstub_next_names_count(0); }, 0, kLookup},
       {"negative count", [](Names& t) { t.put({"a"}), qelstub_next_names_count(-5); }, 0, kLookup},
+      // A faulty agent: no name may be read from the missing array.
+      {"positive count, no array",
+       [](Names& t) { t.put({"a"}), qelstub_next_names_without_array(3); }, 0, kLookup},
       {"failure, array handed over",
        [](Names& t) { t.put({"a"}), qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, 7); }, 7, {}},
       {"failure, negative code",
