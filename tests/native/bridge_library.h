@@ -14,10 +14,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
+
+#ifdef JQEL_PE_DLL
+#include "pe_loader.h"
+#endif
 
 namespace bridge {
 
@@ -28,18 +31,6 @@ void* library();
 void* symbol(std::string const& name);
 
 #ifdef JQEL_PE_DLL
-// Arguments as a 32-bit x86 caller pushes them: each in 4-byte words, a jlong
-// in two (low half first).
-template <typename... A>
-std::vector<uint32_t> to_words(A... args) {
-  std::vector<uint32_t> words((((sizeof(A) + 3) / 4) + ...));
-  size_t at = 0;
-  ((std::memcpy(reinterpret_cast<unsigned char*>(words.data()) + at, &args, sizeof args),
-    at += (sizeof args + 3) / 4 * 4),
-   ...);
-  return words;
-}
-
 // Calls a native of the DLL with its arguments as words (see pe_loader.h)
 // and checks what the call did; `name` names it in failures.
 jint call_dll_native(char const* name, void const* function,
@@ -70,7 +61,7 @@ class Native<jint(JNICALL*)(A...)> {
   jint operator()(A... args) const {
 #ifdef JQEL_PE_DLL
     return call_dll_native(name_.c_str(), reinterpret_cast<void const*>(function_),
-                           to_words(args...));
+                           pe::to_words(args...));
 #else
     return function_(args...);
 #endif

@@ -35,19 +35,19 @@ TEST(DllAbi, EveryNativeRunsOnAStackAlignedTo4BytesOnlyAndPopsExactlyItsArgument
   // before get, names and remove.
   Row const rows[] = {
       row(bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageSend"),
-          [&] { return bridge::to_words(env, jclass{}, message); }),
+          [&] { return pe::to_words(env, jclass{}, message); }),
       row(bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageAck"),
-          [&] { return bridge::to_words(env, jclass{}, message); }),
+          [&] { return pe::to_words(env, jclass{}, message); }),
       row(bridge::native<bridge::PassThrough>("JQelMonValue", "QelMonValueSend"),
-          [&] { return bridge::to_words(env, jclass{}, monvalue); }),
+          [&] { return pe::to_words(env, jclass{}, monvalue); }),
       row(bridge::native<bridge::SetCma>("JQelMessage", "QelSetCMA"),
-          [&] { return bridge::to_words(env, self, message, jvm.utf8("k"), jvm.utf8("v")); }),
+          [&] { return pe::to_words(env, self, message, jvm.utf8("k"), jvm.utf8("v")); }),
       row(bridge::native<bridge::GetCma>("JQelMessage", "QelGetCMA"),
-          [&] { return bridge::to_words(env, self, message, jvm.utf8("k")); }),
+          [&] { return pe::to_words(env, self, message, jvm.utf8("k")); }),
       row(bridge::native<bridge::GetCmaNames>("JQelMessage", "QelGetCMANames"),
-          [&] { return bridge::to_words(env, self, message); }),
+          [&] { return pe::to_words(env, self, message); }),
       row(bridge::native<bridge::RemoveCma>("JQelMessage", "QelRemoveCMA"),
-          [&] { return bridge::to_words(env, self, message, jvm.utf8("k")); }),
+          [&] { return pe::to_words(env, self, message, jvm.utf8("k")); }),
   };
   for (int misalign : {4, 8, 12}) {
     for (auto const& r : rows) {

@@ -86,14 +86,15 @@ namespace {
 
 // ---- the ledger -------------------------------------------------------------
 //
-// Only the test's thread calls the DLL, so the ledger needs no lock.
+// One per thread: a call's allocations, frees and hand-overs all happen on
+// the thread that made the call, so the ledger needs no lock.
 struct Ledger {
   std::unordered_map<void const*, bool> handed;  // block from a stand-in -> freed yet
   std::unordered_set<void const*> values;        // CMA values: the agent's, never freed
   std::unordered_set<void const*> own;           // the DLL's own blocks, not yet freed
   std::vector<std::string> faults;
 };
-Ledger ledger;
+thread_local Ledger ledger;
 
 std::string hex(void const* p) {
   char text[16];
@@ -364,6 +365,10 @@ bool notify(Module const& m, uint32_t reason) {
 
 void* load(char const* path, std::string* error) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = std::string(path) + " cannot be read";
+    return nullptr;
+  }
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
     *error = std::string(path) + " is not a DLL (no MZ header)";

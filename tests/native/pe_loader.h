@@ -7,11 +7,14 @@
 // The DLL's allocations and frees go through a ledger, since no sanitizer
 // sees inside it: per call, every block the stand-ins handed it must be freed
 // exactly once, the agent's CMA value never, and nothing it allocated itself
-// may be left.
+// may be left. Each thread keeps its own ledger, so that threads may call the
+// DLL at once, each checking its own calls.
 #ifndef JQEL_TESTS_PE_LOADER_H
 #define JQEL_TESTS_PE_LOADER_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,15 +39,27 @@ struct Call {
   int popped;
 };
 
+// Arguments as a 32-bit x86 caller pushes them: each in 4-byte words, a jlong
+// in two (low half first).
+template <typename... A>
+std::vector<uint32_t> to_words(A... args) {
+  std::vector<uint32_t> words((((sizeof(A) + 3) / 4) + ...));
+  size_t at = 0;
+  ((std::memcpy(reinterpret_cast<unsigned char*>(words.data()) + at, &args, sizeof args),
+    at += (sizeof args + 3) / 4 * 4),
+   ...);
+  return words;
+}
+
 // Calls `function` with `count` 32-bit words pushed right to left, the stack
 // pointer `misalign` bytes above a 16-byte boundary at the call instruction
 // (a 32-bit Windows thread guarantees only 4-byte alignment).
 Call call(void const* function, uint32_t const* words, int count, int misalign);
 
-// Starts a fresh ledger for one call of the DLL, and ends it: the returned
-// list says what the call did wrong with memory (empty if nothing). Frees
-// that were wrong (twice, the agent's value, a block it does not own) are
-// never passed on to the C library.
+// Starts a fresh ledger for the calling thread's next call of the DLL, and
+// ends it: the returned list says what the call did wrong with memory (empty
+// if nothing). Frees that were wrong (twice, the agent's value, a block it
+// does not own) are never passed on to the C library.
 void begin_call();
 std::vector<std::string> end_call();
 
