@@ -40,3 +40,13 @@ find_path(JQEL_JNI_INCLUDE_DIR jni.h
 add_library(JNI::JNI INTERFACE IMPORTED)
 target_include_directories(JNI::JNI INTERFACE
   ${PROJECT_SOURCE_DIR}/cmake/windows/include ${JQEL_JNI_INCLUDE_DIR})
+
+# The companion build also makes libraries that a real i386 Linux JVM loads
+# (the shim that runs the DLL in it, the stand-ins' control binding): those
+# take the same jni.h with the Linux JDK's own jni_md.h, which suits 32-bit
+# as well as 64-bit Linux.
+if(JQEL_DLL_RUNNER)
+  add_library(jqel_jni_linux INTERFACE)
+  target_include_directories(jqel_jni_linux INTERFACE
+    ${JQEL_JNI_INCLUDE_DIR} ${JQEL_JNI_INCLUDE_DIR}/linux)
+endif()

@@ -33,8 +33,9 @@ JQEL_WINDOWS_PACKAGES=(
 # machines' kernel runs no 32-bit program directly), and g++'s 32-bit
 # libraries. Installing them needs the i386 architecture in dpkg.
 JQEL_I386_PACKAGES=(openjdk-17-jdk-headless:i386 qemu-user g++-multilib)
-# The windows-x86 build's tests of the DLL's own code need only the last two:
-# they are i386 Linux programs, run under qemu-user.
+# The windows-x86 build's native-suite runs of the DLL's own code need only
+# the last two: they are i386 Linux programs, run under qemu-user (its JUnit
+# runs of the DLL need the i386 JDK as well, which tools/test.sh installs).
 JQEL_DLL_TEST_PACKAGES=(qemu-user g++-multilib)
 jqel_add_i386() {
   dpkg --print-foreign-architectures | grep -qx i386 && return 0

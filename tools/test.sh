@@ -14,6 +14,6 @@ for preset in "${presets[@]}"; do
   start=$SECONDS
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j"$(nproc)"
-  ctest --preset "$preset"
+  ctest --preset "$preset" -j"$(nproc)"
   echo "=== $preset passed in $((SECONDS - start)) s ==="
 done

@@ -4,11 +4,15 @@
 # bytes and each archive holds exactly the library, DEPLOYMENT.md and a
 # SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
-# the stand-in agent with __cdecl and with __stdcall operations.
+# the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
+# suite in the real 32-bit JVM.
 # usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
+#          <the JUnit suite's JVM command line...>
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$1 qemu=$2 runner=$3
+shift 3
+junit=("$@")
 rm -rf "$work" && mkdir -p "$work"
 for run in first second; do
   JQEL_BUILD_ROOT=$work/$run-build JQEL_DIST=$work/$run bash "$src/tools/release.sh" >/dev/null
@@ -58,6 +62,13 @@ for convention in cdecl stdcall; do
     status=1
   fi
 done
+if JQEL_BRIDGE_DLL=$dll sh "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
+  echo "ok   the archive's DLL passes the JUnit suite in the 32-bit JVM, agent stdcall"
+else
+  echo "FAIL the archive's DLL fails the JUnit suite in the 32-bit JVM:"
+  grep -E '\[X\]|FAILED|WARNING|Exception|Error' "$work/dll_junit.log" | head -n 40
+  status=1
+fi
 so=$work/unpacked/JQelAgtMsg-$version-linux-x86_64.tar.gz/JQelAgtMsg-$version-linux-x86_64/libJQelAgtMsg.so.$version
 soname=$(objdump -p "$so" | awk '/SONAME/ {print $2}')
 if [ "$soname" = "libJQelAgtMsg.so.${version%%.*}" ]; then
