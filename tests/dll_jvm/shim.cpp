@@ -32,21 +32,10 @@
 #include <string>
 #include <vector>
 
+#include "../native/jni_slot_names.h"
 #include "../native/pe_loader.h"
 
 namespace {
-
-constexpr size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
-
-#define JQEL_JNI_RESERVED(name) #name,
-#define JQEL_JNI_SLOT(name) #name,
-char const* const kSlotNames[] = {
-#include "../native/jni_slots.inc"
-};
-#undef JQEL_JNI_RESERVED
-#undef JQEL_JNI_SLOT
-static_assert(sizeof(kSlotNames) / sizeof(kSlotNames[0]) == kSlots,
-              "jni_slots.inc does not match this jni.h");
 
 // What the DLL takes for a JNIEnv: a pointer to the function table pointer,
 // here followed by the JVM's own JNIEnv of the thread.
@@ -76,7 +65,7 @@ struct Forward<R (*)(JNIEnv*, A...), Slot> {
 // of the slot's arguments but the first.
 template <size_t I>
 void JQEL_WINDOWS_ENTRY trap(View* view) {
-  std::string message = std::string("the DLL called the JNI function ") + kSlotNames[I] +
+  std::string message = std::string("the DLL called the JNI function ") + jni_slots::kNames[I] +
                         ", which the test JNIEnv does not forward (tests/dll_jvm/shim.cpp)";
   view->real->FatalError(message.c_str());
 }
@@ -89,7 +78,7 @@ void JQEL_WINDOWS_ENTRY trap(View* view) {
 // The view's function table, made once.
 void* const* windows_table() {
   static void* const* const made = [] {
-    static void* table[kSlots] = {
+    static void* table[jni_slots::kSlots] = {
 #define JQEL_JNI_RESERVED(name) nullptr,
 #define JQEL_JNI_SLOT(name) \
   reinterpret_cast<void*>(&trap<offsetof(JNINativeInterface_, name) / sizeof(void*)>),

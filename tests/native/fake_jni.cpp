@@ -8,21 +8,11 @@
 #include <cstring>
 #include <utility>
 
+#include "jni_slot_names.h"
+
 namespace fake {
 
 namespace {
-
-constexpr size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
-
-#define JQEL_JNI_RESERVED(name) #name,
-#define JQEL_JNI_SLOT(name) #name,
-char const* const kSlotNames[] = {
-#include "jni_slots.inc"
-};
-#undef JQEL_JNI_RESERVED
-#undef JQEL_JNI_SLOT
-static_assert(sizeof(kSlotNames) / sizeof(kSlotNames[0]) == kSlots,
-              "jni_slots.inc does not match this jni.h");
 
 std::string hex(std::string const& bytes) {
   std::string out;
@@ -438,8 +428,8 @@ Object* Jvm::class_named(std::string const& name) {
 }
 
 void Jvm::unexpected(size_t slot) {
-  calls_.push_back(kSlotNames[slot]);
-  ADD_FAILURE() << "unexpected JNI call: " << kSlotNames[slot];
+  calls_.push_back(jni_slots::kNames[slot]);
+  ADD_FAILURE() << "unexpected JNI call: " << jni_slots::kNames[slot];
 }
 
 template <size_t I, typename R, typename... A>
