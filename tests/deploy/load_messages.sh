@@ -4,7 +4,12 @@
 # for word (with the library's folder written as /opt/qel/lib there). Also
 # proves the guide's claim that the library finds the agent's libraries in
 # its own folder, and what it says of class loaders in application servers.
-# Every JVM checks the natives' JNI calls, and no JNI warning is allowed.
+# The loading doctor, as installed beside the library, runs on the same
+# failures and must name their cause; the guide quotes what it prints for the
+# missing agent library. Where a JDK of version 24 or later is installed, the
+# guide must quote its warning on loading a native library, and the doctor
+# must run without it. Every JVM checks the natives' JNI calls, and no JNI
+# warning is allowed.
 # usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs> <java...>
 # (the probe's class path: the probe jar, then the API jar; the java command
 # line with -Xcheck:jni)
@@ -58,13 +63,79 @@ expect() {
   done <<<"$out"
 }
 
+# Runs the loading doctor installed in $lib, with java.library.path=$lib, on
+# a JVM command line. Its verdict must equal `verdict`, and its exit status be
+# 0 exactly when the library loaded; it must print the line `also`, if given,
+# and no WARNING. If quoted, every line it printed must appear in the guide,
+# but for those that depend on the machine: the JVM's version and the default
+# folders of its ld.so.
+doctor() {
+  local what=$1 quoted=$2 verdict=$3 also=$4
+  shift 4
+  local out rc line want=1
+  out=$("$@" -Djava.library.path="$lib" -jar "$lib/jqel-doctor.jar" 2>&1)
+  rc=$?
+  out=$(printf '%s\n' "$out" | grep -v '^Picked up' | sed "s|$lib|/opt/qel/lib|g")
+  [ "$verdict" != "Verdict: the library loaded." ] || want=0
+  if [ "$(grep '^Verdict: ' <<<"$out")" != "$verdict" ] || [ "$rc" != $want ] ||
+     { [ -n "$also" ] && ! grep -qxF -- "$also" <<<"$out"; } || grep -q '^WARNING' <<<"$out"; then
+    echo "FAIL doctor, $what: it printed (exit status $rc)"; printf '     %s\n' "$out"
+    echo "     expected"; printf '     %s\n' "$verdict" ${also:+"$also"}
+    status=1
+    return
+  fi
+  echo "ok   doctor, $what:"
+  while IFS= read -r line; do
+    if [ "$quoted" = quoted ] && [[ "$line" != "JVM: "* && "$line" != "  the default folders: "* ]] &&
+       ! grep -qxF -- "$line" "$guide"; then
+      echo "FAIL   the guide does not quote: $line"; status=1
+    else
+      echo "       $line"
+    fi
+  done <<<"$out"
+}
+
 fresh
 check "agent libraries missing" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: libqelagtapi.so: cannot open shared object file: No such file or directory" \
   "${java[@]}"
+doctor "agent libraries missing" quoted \
+  "Verdict: libqelagtapi.so is in none of the folders Linux looks in: put it in /opt/qel/lib, the library's folder, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
+  "" "${java[@]}"
 
 cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
 check "agent libraries beside it" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
+doctor "agent libraries beside it" plain "Verdict: the library loaded." "" "${java[@]}"
+
+# Java 24 and later, where installed: their warning when a class on the class
+# path loads a native library, quoted by the guide; none with native access
+# enabled, nor for the doctor, whose jar enables it.
+for release in /usr/lib/jvm/*/release; do
+  feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+  [ "${feature:-0}" -ge 24 ] || continue
+  newer=("${release%/release}/bin/java" -Xcheck:jni)
+  cp "${classpath#*:}" "$lib/jqel-api.jar"
+  for access in "" --enable-native-access=ALL-UNNAMED; do
+    what="Java $feature${access:+ with $access}"
+    out=$("${newer[@]}" $access -Djava.library.path="$lib" -cp "${classpath%%:*}:$lib/jqel-api.jar" \
+          jqel.deploy.LoadProbe 2>&1 | sed "s|$lib|/opt/qel/lib|g")
+    warnings=$(grep '^WARNING' <<<"$out")
+    # A warning without native access enabled, none with it.
+    warned=yes expected=yes
+    [ -n "$warnings" ] || warned=no
+    [ -z "$access" ] || expected=no
+    if ! grep -qx 'loaded; QelAgtMessageSend returned 1' <<<"$out" || [ "$warned" != "$expected" ]; then
+      echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"; status=1
+      continue
+    fi
+    echo "ok   $what: warned $warned"
+    while IFS= read -r line; do
+      [ -z "$line" ] || grep -qxF -- "$line" "$guide" || { echo "FAIL   the guide does not quote: $line"; status=1; }
+    done <<<"$warnings"
+  done
+  doctor "Java $feature" plain "Verdict: the library loaded." "" "${newer[@]}"
+  break
+done
 
 mkdir -p "$work/empty"
 PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.so \
@@ -91,6 +162,10 @@ expect "an application redeployed" plain "loaded; QelAgtMessageSend returned 1" 
 check "64-bit library in a 32-bit JVM" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: wrong ELF class: ELFCLASS64 (Possible cause: can't load AMD 64 .so on a IA 32 platform)" \
   "${java32[@]}"
+doctor "64-bit library in a 32-bit JVM" plain \
+  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for x86-64 (64-bit), the JVM for x86 (32-bit): run the program with a 64-bit JVM (see \"A 64-bit library in a 32-bit JVM\" in DEPLOYMENT.md)." \
+  "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF x86-64 (ELFCLASS64), built for x86-64 (64-bit), the JVM for x86 (32-bit)" \
+  "${java32[@]}"
 
 # A 32-bit build of the library's sources in its place.
 rm -f "$lib"/libJQelAgtMsg.so*
@@ -100,6 +175,10 @@ g++ -m32 -shared -fPIC -O2 "${includes[@]}" -o "$lib/libJQelAgtMsg.so" \
   "$src"/bridge/{agent_message,conventions,message,mon_value}.cpp || status=1
 check "32-bit library in a 64-bit JVM" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so: /opt/qel/lib/libJQelAgtMsg.so: wrong ELF class: ELFCLASS32 (Possible cause: can't load IA 32 .so on a AMD 64 platform)" \
+  "${java[@]}"
+doctor "32-bit library in a 64-bit JVM" plain \
+  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM (see \"A 32-bit library in a 64-bit JVM\" in DEPLOYMENT.md)." \
+  "File: /opt/qel/lib/libJQelAgtMsg.so: ELF i386 (ELFCLASS32), built for i386 (32-bit), the JVM for amd64 (64-bit)" \
   "${java[@]}"
 
 rm -rf "$lib" && mkdir -p "$lib"

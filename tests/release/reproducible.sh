@@ -1,8 +1,9 @@
 #!/bin/bash
 # Makes the release archives twice from this source tree, in separate build
 # trees and at different times, and fails unless both runs give the same
-# bytes and each archive holds exactly the library, DEPLOYMENT.md and a
-# SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
+# bytes and each archive holds exactly the library, the loading doctor
+# jqel-doctor.jar (class files of Java 8, major version 52), DEPLOYMENT.md and
+# a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
 # the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
 # suite in the real 32-bit JVM.
@@ -36,8 +37,8 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   top=$unpacked/${archive%.zip}
   top=${top%.tar.gz}
   case $archive in
-    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS" ;;
-    *) expected="DEPLOYMENT.md SHA256SUMS libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
+    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-doctor.jar" ;;
+    *) expected="DEPLOYMENT.md SHA256SUMS jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
   esac
   actual=$(cd "$top" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
@@ -45,6 +46,15 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
     echo "ok   $archive holds: $actual"
   else
     echo "FAIL $archive holds: $actual; expected: $expected"; status=1
+  fi
+  majors=$(python3 -c 'import sys, zipfile
+jar = zipfile.ZipFile(sys.argv[1])
+print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar.namelist() if n.endswith(".class")})))' \
+    "$top/jqel-doctor.jar" 2>&1)
+  if [ "$majors" = 52 ]; then
+    echo "ok   $archive: jqel-doctor.jar holds class files of Java 8 only"
+  else
+    echo "FAIL $archive: jqel-doctor.jar holds class files of major versions: $majors"; status=1
   fi
   if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
     echo "ok   $archive: SHA256SUMS checks"

@@ -1,0 +1,122 @@
+package jqel.doctor;
+
+import java.io.Closeable;
+import java.io.File;
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.channels.FileChannel;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.InvalidPathException;
+import java.nio.file.StandardOpenOption;
+
+/**
+ * Numbers and strings at given offsets of a file, as the headers of a
+ * library lay them out. Every read is checked against the end of the file,
+ * so a truncated or corrupt file gives a BadFile that says so, never a
+ * runtime exception.
+ */
+final class BinaryFile implements Closeable {
+    /** The longest name read (a library's name, a run path). */
+    private static final int MAX_STRING = 4096;
+
+    private final FileChannel channel;
+    private final long size;
+    private ByteOrder order = ByteOrder.LITTLE_ENDIAN;
+
+    private BinaryFile(FileChannel channel, long size) {
+        this.channel = channel;
+        this.size = size;
+    }
+
+    static BinaryFile open(File file) throws BadFile {
+        FileChannel channel = null;
+        try {
+            channel = FileChannel.open(file.toPath(), StandardOpenOption.READ);
+            return new BinaryFile(channel, channel.size());
+        } catch (AccessDeniedException e) {
+            close(channel);
+            throw new BadFile("cannot be read: permission denied", true);
+        } catch (IOException | InvalidPathException e) {
+            close(channel);
+            throw new BadFile("cannot be read: " + e.getMessage(), true);
+        }
+    }
+
+    long size() {
+        return size;
+    }
+
+    void bigEndian() {
+        order = ByteOrder.BIG_ENDIAN;
+    }
+
+    int u8(long offset) throws BadFile {
+        return read(offset, 1).get() & 0xFF;
+    }
+
+    int u16(long offset) throws BadFile {
+        return read(offset, 2).getShort() & 0xFFFF;
+    }
+
+    long u32(long offset) throws BadFile {
+        return read(offset, 4).getInt() & 0xFFFFFFFFL;
+    }
+
+    /** An unsigned 64-bit value; one beyond Long.MAX_VALUE comes out negative, which no read accepts. */
+    long u64(long offset) throws BadFile {
+        return read(offset, 8).getLong();
+    }
+
+    byte[] bytes(long offset, int length) throws BadFile {
+        return read(offset, length).array();
+    }
+
+    /** The NUL-terminated string at offset, read as UTF-8. */
+    String string(long offset) throws BadFile {
+        int length = (int) Math.min(MAX_STRING, Math.max(0, size - offset));
+        byte[] bytes = bytes(offset, length);
+        for (int i = 0; i < length; i++) {
+            if (bytes[i] == 0) {
+                return new String(bytes, 0, i, StandardCharsets.UTF_8);
+            }
+        }
+        throw BadFile.corrupt("is corrupt: a name at byte " + offset + " has no end");
+    }
+
+    private ByteBuffer read(long offset, int length) throws BadFile {
+        if (offset < 0 || offset > size - length) {
+            throw BadFile.corrupt("is truncated or corrupt: its headers point to byte "
+                    + Long.toUnsignedString(offset) + ", but it has " + size + " bytes");
+        }
+        ByteBuffer buffer = ByteBuffer.allocate(length);
+        try {
+            while (buffer.hasRemaining()) {
+                if (channel.read(buffer, offset + buffer.position()) < 0) {
+                    throw BadFile.corrupt("is truncated: it ended while being read");
+                }
+            }
+        } catch (IOException e) {
+            throw new BadFile("cannot be read: " + e.getMessage(), true);
+        }
+        buffer.flip();
+        return buffer.order(order);
+    }
+
+    @Override
+    public void close() {
+        close(channel);
+    }
+
+    private static void close(FileChannel channel) {
+        if (channel == null) {
+            return;
+        }
+        try {
+            channel.close();
+        } catch (IOException e) {
+            // Only read from: nothing is lost.
+        }
+    }
+}

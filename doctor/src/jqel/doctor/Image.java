@@ -1,0 +1,80 @@
+package jqel.doctor;
+
+import java.io.File;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * What the doctor reads from a library file: its format, the machine it is
+ * built for and, read in full, the libraries it needs and where it says to
+ * look for them.
+ */
+final class Image {
+    static final String PE = "PE";
+    static final String ELF = "ELF";
+
+    final String format;
+    /** The machine as the format names it: "i386", "AMD64", "x86-64". */
+    final String machine;
+    /** The machine as the JVM's os.arch names it ("x86", "amd64"), or "" for one the doctor does not know. */
+    final String arch;
+    final int bits;
+    /** The libraries it imports (PE) or needs (ELF DT_NEEDED), in the order of its table. */
+    final List<String> needed = new ArrayList<>();
+    /** ELF: the DT_RPATH and DT_RUNPATH entries, unexpanded. */
+    final List<String> rpath = new ArrayList<>();
+    final List<String> runpath = new ArrayList<>();
+    /** PE: the text of the manifest resource that Windows reads for a DLL, or null if it has none. */
+    String manifest;
+
+    Image(String format, String machine, String arch, int bits) {
+        this.format = format;
+        this.machine = machine;
+        this.arch = arch;
+        this.bits = bits;
+    }
+
+    /** The machines the doctor knows, as os.arch names them; each reader lists its own codes and names in this order. */
+    private static final String[] ARCHES = {"x86", "amd64", "aarch64", "arm"};
+
+    /** An image of the machine whose code is {@code machine}, named as the format names it. */
+    static Image of(String format, int machine, int[] codes, String[] names, int bits) {
+        for (int i = 0; i < codes.length; i++) {
+            if (codes[i] == machine) {
+                return new Image(format, names[i], ARCHES[i], bits);
+            }
+        }
+        return new Image(format, "machine 0x" + Integer.toHexString(machine), "", bits);
+    }
+
+    /**
+     * Reads the file's headers and, if {@code full}, its import table or
+     * dynamic section and its manifest.
+     */
+    static Image read(File file, boolean full) throws BadFile {
+        try (BinaryFile in = BinaryFile.open(file)) {
+            if (in.size() >= 4 && in.u32(0) == 0x464C457FL) {
+                return Elf.read(in, full);
+            }
+            if (in.size() >= 2 && in.u16(0) == 0x5A4D) {
+                return Pe.read(in, full);
+            }
+            throw BadFile.corrupt("is not a library: neither a PE (Windows) nor an ELF (Linux) file");
+        }
+    }
+
+    /** "PE i386 (32-bit)", "ELF x86-64 (ELFCLASS64)". */
+    String describe() {
+        return format.equals(PE)
+                ? PE + " " + machine + " (" + bits + "-bit)"
+                : ELF + " " + machine + " (ELFCLASS" + bits + ")";
+    }
+
+    /** Whether a JVM of this architecture and bitness can load it (the format aside). */
+    boolean runsOn(String jvmArch, int jvmBits) {
+        if (arch.isEmpty() || jvmArch.isEmpty()) {
+            return bits == jvmBits;
+        }
+        return arch.equals(jvmArch);
+    }
+}
