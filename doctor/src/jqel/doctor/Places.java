@@ -23,6 +23,11 @@ import java.util.regex.PatternSyntaxException;
 final class Places {
     /** Why a Linux loader looks in one of its default folders. */
     static final String DEFAULT = "the default folders";
+    /** Why Windows looks in its system folder. */
+    static final String SYSTEM = "the system folder";
+    static final String PATH = "PATH";
+    static final String CURRENT = "the current folder";
+    static final String LD_LIBRARY_PATH = "LD_LIBRARY_PATH";
 
     /** A folder the loader looks in, and the rule that puts it there. */
     static final class Place {
@@ -55,22 +60,43 @@ final class Places {
      * the current folder, then PATH. Not the folder of the DLL itself.
      */
     static List<Place> windows(Host host) {
-        List<Place> places = new ArrayList<>();
-        places.add(new Place(host.javaBin, "the folder of java.exe"));
+        List<Place> places = programFolders(host);
         File windir = host.windowsFolder;
         if (windir != null) {
             File wow64 = new File(windir, "SysWOW64");
             boolean wow = host.bits == 32 && wow64.isDirectory();
-            places.add(new Place(wow ? wow64 : new File(windir, "System32"), "the system folder"));
+            places.add(new Place(wow ? wow64 : new File(windir, "System32"), SYSTEM));
             places.add(new Place(new File(windir, "System"), "the 16-bit system folder"));
             places.add(new Place(windir, "the Windows folder"));
         }
-        places.add(new Place(host.currentFolder, "the current folder"));
+        places.add(new Place(host.currentFolder, CURRENT));
         for (String entry : split(host.path, ";")) {
             if (!entry.isEmpty()) {
-                places.add(new Place(new File(entry), "PATH"));
+                places.add(new Place(new File(entry), PATH));
             }
         }
+        return places;
+    }
+
+    /**
+     * The folder of the program that runs the JVM. Java 9 and later say
+     * which program that is; Java 8 does not, and then it is taken to be
+     * java.exe in java.home's bin, or, where java.home is a JDK's jre
+     * folder, the JDK's own java.exe (jdk\bin, the one usually run) first.
+     */
+    private static List<Place> programFolders(Host host) {
+        List<Place> places = new ArrayList<>();
+        if (host.program != null) {
+            places.add(new Place(host.program.getParentFile(), "the program's folder: " + host.program.getName()
+                    + (host.programNamed ? ", as jqel.doctor.program names it" : "")));
+            return places;
+        }
+        String assumed = "; assumed, as Java 8 does not say which program runs";
+        File jdk = host.javaHome.getParentFile();
+        if (host.javaHome.getName().equalsIgnoreCase("jre") && jdk != null && new File(jdk, "bin/java.exe").isFile()) {
+            places.add(new Place(new File(jdk, "bin"), "the program's folder, if it is the JDK's java.exe" + assumed));
+        }
+        places.add(new Place(new File(host.javaHome, "bin"), "the program's folder, if it is java.home's java.exe" + assumed));
         return places;
     }
 
@@ -88,7 +114,7 @@ final class Places {
         }
         if (host.ldLibraryPath != null && !host.ldLibraryPath.isEmpty()) {
             for (String entry : host.ldLibraryPath.split("[:;]", -1)) {
-                places.add(new Place(new File(entry.isEmpty() ? "." : entry), "LD_LIBRARY_PATH"));
+                places.add(new Place(new File(entry.isEmpty() ? "." : entry), LD_LIBRARY_PATH));
             }
         }
         addRunPath(places, image.runpath, "RUNPATH", origin);
@@ -137,6 +163,10 @@ final class Places {
 
     private static void readConf(File conf, Set<File> folders, int depth, List<String> unread) {
         if (!conf.exists()) {
+            return;
+        }
+        if (!conf.isFile()) {
+            unread.add(conf + ": not a regular file");
             return;
         }
         List<String> lines;
