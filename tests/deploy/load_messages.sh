@@ -10,16 +10,17 @@
 # guide must quote its warning on loading a native library, and the doctor
 # must run without it. Every JVM checks the natives' JNI calls, and no JNI
 # warning is allowed.
-# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs> <java...>
-# (the probe's class path: the probe jar, then the API jar; the java command
-# line with -Xcheck:jni)
+# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs>
+#                         <32-bit java> <java...>
+# (the probe's class path: the probe jar, then the API jar; the 32-bit JVM's
+# command line as a list separated by ";"; the java command line with
+# -Xcheck:jni)
 set -u
 work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5
-shift 5
+IFS=';' read -r -a java32 <<<"$6"
+java32+=(-Xcheck:jni)
+shift 6
 java=("$@")
-# The 32-bit JVM under qemu, interpreting only (its compilers are not reliable
-# under qemu-user).
-java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint -Xcheck:jni)
 src=$(cd "$(dirname "$0")/../.." && pwd)
 lib=$work/lib
 status=0

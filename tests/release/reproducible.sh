@@ -72,7 +72,7 @@ for convention in cdecl stdcall; do
     status=1
   fi
 done
-if JQEL_BRIDGE_DLL=$dll sh "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
+if JQEL_BRIDGE_DLL=$dll bash "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
   echo "ok   the archive's DLL passes the JUnit suite in the 32-bit JVM, agent stdcall"
 else
   echo "FAIL the archive's DLL fails the JUnit suite in the 32-bit JVM:"
