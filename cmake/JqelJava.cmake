@@ -4,7 +4,7 @@
 # the Java release JQEL_JAVA_I386, from I386Jvms.cmake).
 find_package(Java 17 REQUIRED COMPONENTS Development)
 include(UseJava)
-set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 17)
+set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 8)
 
 set(JQEL_JAVA_COMMAND "${Java_JAVA_EXECUTABLE}" CACHE STRING
   "Command line that starts the JVM for tests and the demo (a list)")

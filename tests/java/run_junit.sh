@@ -5,6 +5,7 @@
 # it prints which JVM runs it: its java.runtime.version and os.arch.
 # usage: run_junit.sh <log-file> <java command line...> -- <its arguments...>
 set -u
+source "$(dirname "$0")/jni_warnings.sh"
 log=$1
 shift
 args=("$@")
@@ -22,8 +23,9 @@ fi
 "${jvm[@]}" "${args[@]:${#jvm[@]}+1}" >"$log" 2>&1
 rc=$?
 cat "$log"
-if grep -a -E 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method|JNI local refs' "$log" >/dev/null; then
-  echo "FAILED: the JVM printed JNI warnings (see above)"
+if jni_warnings "$log" >/dev/null; then
+  echo "FAILED: the JVM printed JNI warnings:"
+  jni_warnings "$log"
   exit 1
 fi
 exit $rc
