@@ -138,6 +138,14 @@ fetch_suite() {
     fi
     ln -sfn "usr/$d" "$root.new/$d"
   done
+  # Links to absolute paths point into the root instead: the host's kernel,
+  # not qemu, follows them (Debian's JDKs link their conf files to
+  # /etc/java-<n>-openjdk).
+  local link target
+  find "$root.new" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
+    target=$(readlink "$link")
+    ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$root.new$target")" "$link"
+  done
   # An empty loader cache: qemu-i386 -L would otherwise hand the JVM's ld.so
   # the host's /etc/ld.so.cache, which may name the host's own i386 C library
   # (g++-multilib's /usr/lib32). Without a cache ld.so takes the root's

@@ -19,8 +19,9 @@ if [ ${#jvm[@]} -eq ${#args[@]} ]; then
   exit 2
 fi
 "${jvm[@]}" -XshowSettings:properties -version 2>&1 |
-  sed -n 's/^ *\(java\.runtime\.version\|os\.arch\) = \(.*\)/\1 \2/p' | paste -sd, - | sed 's/^/JVM: /; s/,/, /'
-"${jvm[@]}" "${args[@]:${#jvm[@]}+1}" >"$log" 2>&1
+  sed -n 's/^ *\(java\.runtime\.version\|os\.arch\) = \(.*\)/\1 \2/p' | paste -sd, - |
+  sed 's/^/JVM: /; s/,/, /' >"$log"
+"${jvm[@]}" "${args[@]:${#jvm[@]}+1}" >>"$log" 2>&1
 rc=$?
 cat "$log"
 if jni_warnings "$log" >/dev/null; then
