@@ -11,18 +11,21 @@ if(NOT JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
   endif()
 endif()
 
-# A 32-bit build takes jni.h and jni_md.h from the 32-bit JDK (JQEL_JNI_JDK),
-# while Java code is still compiled by the javac on PATH: the bytecode is the
-# same for every JVM.
-set(JQEL_JNI_JDK "" CACHE PATH
-  "JDK whose JNI headers the natives build against (default: the JDK of javac on PATH)")
+# Linux: the JDK's jni.h and its linux/jni_md.h. A 64-bit build takes them
+# through FindJNI. A 32-bit build takes the same files from the JDK of javac:
+# Linux's jni_md.h serves 32-bit code as well as 64-bit (jlong is long long
+# without _LP64), and Debian's i386 JDK ships byte-identical headers. The
+# 32-bit JVMs themselves are fetched only for the tests that run them
+# (I386Jvms.cmake).
 if(NOT WIN32 AND NOT JQEL_DLL_RUNNER)
-  set(jqel_java_home "${JAVA_HOME}")
-  if(JQEL_JNI_JDK)
-    set(JAVA_HOME "${JQEL_JNI_JDK}")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    find_package(JNI REQUIRED COMPONENTS JVM)
+    return()
   endif()
-  find_package(JNI REQUIRED COMPONENTS JVM)
-  set(JAVA_HOME "${jqel_java_home}")
+  find_path(JAVA_INCLUDE_PATH jni.h HINTS "${JAVA_HOME}/include" NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+  set(JAVA_INCLUDE_PATH2 ${JAVA_INCLUDE_PATH}/linux)
+  add_library(JNI::JNI INTERFACE IMPORTED)
+  target_include_directories(JNI::JNI INTERFACE ${JAVA_INCLUDE_PATH} ${JAVA_INCLUDE_PATH2})
   return()
 endif()
 

@@ -1,21 +1,16 @@
 # Java for the classes, the JUnit suite and the demo: the JDK's compiler, and
 # the JVM that runs them (a 32-bit build runs a 32-bit JVM under an emulator,
-# so the command is a list, set with JQEL_JAVA_COMMAND).
+# so the command is a list: JQEL_JAVA_COMMAND, or the private 32-bit JVM of
+# the Java release JQEL_JAVA_I386, from I386Jvms.cmake).
 find_package(Java 17 REQUIRED COMPONENTS Development)
 include(UseJava)
-set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 17)
+set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 8)
 
 set(JQEL_JAVA_COMMAND "${Java_JAVA_EXECUTABLE}" CACHE STRING
   "Command line that starts the JVM for tests and the demo (a list)")
+set(JQEL_JAVA_I386 "" CACHE STRING
+  "Java release (8, 11 or 17) of the private 32-bit JVM that runs the tests and the demo instead")
+if(JQEL_JAVA_I386)
+  jqel_i386_java(JQEL_JAVA_COMMAND ${JQEL_JAVA_I386})
+endif()
 set(JQEL_CLASSPATH "${CMAKE_BINARY_DIR}/java/jqel-api.jar:${CMAKE_BINARY_DIR}/java/jqel-standin.jar")
-
-# Adds a test that runs the JVM with `ARGN` under -Xcheck:jni, with the built
-# libraries on java.library.path; any JNI warning the JVM prints fails it.
-function(jqel_java_test name)
-  add_test(NAME ${name}
-    COMMAND sh ${PROJECT_SOURCE_DIR}/tests/java/run_junit.sh
-      ${CMAKE_CURRENT_BINARY_DIR}/${name}.log
-      ${JQEL_JAVA_COMMAND} -Xcheck:jni
-      -Djava.library.path=${CMAKE_LIBRARY_OUTPUT_DIRECTORY}
-      ${ARGN})
-endfunction()

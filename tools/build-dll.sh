@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_DLL_TEST_PACKAGES[@]}"
+jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}"
 
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 -j"$(nproc)"

@@ -1,11 +1,17 @@
 #!/bin/bash
 # Installs the Debian packages that the build and the tests need, where they
-# are missing. Sourced by demo.sh and test.sh; run as root on Debian 12.
+# are missing. Sourced by demo.sh, test.sh, build-dll.sh, release.sh and
+# bench.sh; run as root on Debian 12 (or as a user who may sudo).
 #   jqel_install <package>...
+#
+# A mirror that is being synced can fail `apt-get update` for a while ("File
+# has unexpected size ... Mirror sync in progress?"). So the lists are fetched
+# up to three times, and when they still fail, the install goes on with the
+# lists the machine has, if they hold every package asked for. If the install
+# fails all the same, it says which packages and what to try.
 
 jqel_install() {
-  local missing=()
-  local p
+  local missing=() p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -13,8 +19,36 @@ jqel_install() {
   echo "Installing: ${missing[*]}"
   local sudo=
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  local try
+  for try in 1 2 3; do
+    $sudo apt-get update -q && break
+    if [ $try -lt 3 ]; then
+      echo "apt-get update failed; trying again in $((try * 20)) s"
+      sleep $((try * 20))
+    elif jqel_known "${missing[@]}"; then
+      echo "apt-get update failed; going on with the package lists this machine has"
+    else
+      echo "apt-get update failed three times, and the package lists this machine has do not"
+      echo "hold all of: ${missing[*]}. The mirror may be in the middle of a sync: try again"
+      echo "later, or point /etc/apt/sources.list(.d) at another Debian mirror."
+      return 1
+    fi
+  done
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    echo "Could not install: ${missing[*]}"
+    echo "If apt said a package or version was not found, the lists or the mirror are"
+    echo "out of step: run 'apt-get update' and this command again, later if the mirror"
+    echo "is syncing. If it said dependencies were unmet, run 'apt-get -f install'."
+    return 1
+  fi
+}
+
+# True if the machine's package lists know every package given.
+jqel_known() {
+  local p
+  for p in "$@"; do
+    apt-cache show --no-all-versions "$p" >/dev/null 2>&1 || return 1
+  done
 }
 
 # What every build needs: compiler, CMake, the JDK, GoogleTest's sources and
@@ -29,20 +63,12 @@ JQEL_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine64 python3)
 
-# What the 32-bit Linux runs add: the i386 JDK, run under qemu-user (the build
-# machines' kernel runs no 32-bit program directly), and g++'s 32-bit
-# libraries. Installing them needs the i386 architecture in dpkg.
-JQEL_I386_PACKAGES=(openjdk-17-jdk-headless:i386 qemu-user g++-multilib)
-# The windows-x86 build's native-suite runs of the DLL's own code need only
-# the last two: they are i386 Linux programs, run under qemu-user (its JUnit
-# runs of the DLL need the i386 JDK as well, which tools/test.sh installs).
-JQEL_DLL_TEST_PACKAGES=(qemu-user g++-multilib)
-jqel_add_i386() {
-  dpkg --print-foreign-architectures | grep -qx i386 && return 0
-  local sudo=
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo dpkg --add-architecture i386
-}
+# What the 32-bit runs add: g++'s 32-bit libraries, qemu-user to run i386
+# programs (the build machines' kernel runs no 32-bit program itself), and
+# what tools/i386-jvms.sh needs to fetch the 32-bit JVMs into a private
+# folder, without adding the i386 architecture to dpkg: apt, dpkg-deb and
+# Debian's archive keyring.
+JQEL_I386_PACKAGES=(qemu-user g++-multilib debian-archive-keyring)
 
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Builds every target and runs the whole test suite: each CMake preset in
 # turn, configured, built and tested with ctest. Stops at the first failure.
+# The 32-bit JVMs come from Debian's mirror into a cache folder
+# (tools/i386-jvms.sh), the first time a test needs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
-jqel_add_i386
 jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}" \
   "${JQEL_FUZZ_PACKAGES[@]}"
 

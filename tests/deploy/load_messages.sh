@@ -1,26 +1,29 @@
 #!/bin/bash
 # Provokes each common failure to load the library, as a deployment meets
 # them, and fails unless the deployment guide quotes the JVM's message word
-# for word (with the library's folder written as /opt/qel/lib there). Also
-# proves the guide's claim that the library finds the agent's libraries in
-# its own folder, and what it says of class loaders in application servers.
-# The loading doctor, as installed beside the library, runs on the same
-# failures and must name their cause; the guide quotes what it prints for the
-# missing agent library. Where a JDK of version 24 or later is installed, the
-# guide must quote its warning on loading a native library, and the doctor
-# must run without it. Every JVM checks the natives' JNI calls, and no JNI
-# warning is allowed.
-# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs> <java...>
-# (the probe's class path: the probe jar, then the API jar; the java command
-# line with -Xcheck:jni)
+# for word, as a line of its own (with the library's folder written as
+# /opt/qel/lib there). Also proves the guide's claim that the library finds
+# the agent's libraries in its own folder, and what it says of class loaders
+# in application servers. It runs with the JVM of the build (64-bit, or a
+# 32-bit one of Java 8 or 17 for the i386 library), and loads the library of
+# the other bitness in it; the library of the build is also loaded in each
+# JVM of the other bitness given. The loading doctor, as installed beside the
+# library, runs on the same failures and must name their cause; the guide
+# quotes what it prints for the missing agent library. Where a JDK of version
+# 24 or later is installed, the 64-bit run checks that the guide quotes its
+# warning on loading a native library, and that the doctor runs without it.
+# Every JVM checks the natives' JNI calls, and no JNI warning is allowed.
+# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs>
+#                         <other-bitness JVMs> <java...>
+# (the probe's class path: the probe jar, then the API jar; the JVMs of the
+# other bitness, their command lines separated by "|", the words of each by
+# ";"; the java command line with -Xcheck:jni)
 set -u
-work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5
-shift 5
+work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5 others=$6
+shift 6
 java=("$@")
-# The 32-bit JVM under qemu, interpreting only (its compilers are not reliable
-# under qemu-user).
-java32=(qemu-i386 /usr/lib/jvm/java-17-openjdk-i386/bin/java -Xint -Xcheck:jni)
 src=$(cd "$(dirname "$0")/../.." && pwd)
+source "$src/tests/java/jni_warnings.sh"
 lib=$work/lib
 status=0
 
@@ -39,15 +42,16 @@ check() {
 }
 
 # Runs a JVM command line. The last line it prints must equal `expected`,
-# and it must print no JNI warning; if quoted, every line it printed must
-# appear in the guide.
+# and it must print no JNI warning; if quoted, every line it printed must be
+# a line of the guide. (Java 8's launcher's own warning for each argument of
+# main, see jni_warnings.sh, is passed over.)
 expect() {
   local what=$1 quoted=$2 expected=$3
   shift 3
   local out line
-  out=$("$@" 2>&1 | grep -v '^Picked up' | sed "s|$lib|/opt/qel/lib|g")
-  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ] ||
-     grep -qE 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method' <<<"$out"; then
+  out=$("$@" 2>&1 | grep -v '^Picked up' | grep -v -x -F "$JQEL_JDK8_LAUNCHER_WARNING" |
+        sed "s|$lib|/opt/qel/lib|g")
+  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ] || jni_warnings <(printf '%s\n' "$out") >/dev/null; then
     echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"
     echo "     expected"; echo "     $expected"
     status=1
@@ -55,7 +59,7 @@ expect() {
   fi
   echo "ok   $what:"
   while IFS= read -r line; do
-    if [ "$quoted" = quoted ] && ! grep -qF -- "$line" "$guide"; then
+    if [ "$quoted" = quoted ] && ! grep -qxF -- "$line" "$guide"; then
       echo "FAIL   the guide does not quote: $line"; status=1
     else
       echo "       $line"
@@ -95,11 +99,39 @@ doctor() {
   done <<<"$out"
 }
 
+# The Java release of a JVM command line: 8, 11, 17...
+feature_of() {
+  "$@" -XshowSettings:properties -version 2>&1 |
+    sed -n 's/^ *java\.specification\.version = \(1\.\)\{0,1\}\([0-9]*\).*/\2/p'
+}
+
+# The message that a JVM of release `feature` prints: `later` from Java 9 on,
+# `java8` before.
+message() {
+  if [ "$1" -ge 9 ]; then echo "$2"; else echo "$3"; fi
+}
+
+# How the JVM's and the doctor's messages name a machine of `bits` bits: as
+# the JVM's error, the ELF header, the doctor's file and the doctor's JVM.
+jvm_machine() { if [ "$1" = 64 ]; then echo "AMD 64"; else echo "IA 32"; fi; }
+elf_machine() { if [ "$1" = 64 ]; then echo "x86-64"; else echo "i386"; fi; }
+file_machine() { echo "$(elf_machine "$1") ($1-bit)"; }
+doctor_jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
+
+feature=$(feature_of "${java[@]}")
 fresh
+# The library's bitness, from its ELF class (1: 32-bit, 2: 64-bit), and the other one.
+bits=$(( $(od -An -tu1 -j4 -N1 "$lib/libJQelAgtMsg.so") * 32 ))
+other_bits=$(( 96 - bits ))
+echo "Java $feature, a $bits-bit JVM: $("${java[@]}" -version 2>&1 | sed -n 2p)"
+
 check "agent libraries missing" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: libqelagtapi.so: cannot open shared object file: No such file or directory" \
   "${java[@]}"
-doctor "agent libraries missing" quoted \
+# The guide's sample of the doctor's output is the 64-bit one.
+sample=plain
+[ "$bits" != 64 ] || sample=quoted
+doctor "agent libraries missing" $sample \
   "Verdict: libqelagtapi.so is in none of the folders Linux looks in: put it in /opt/qel/lib, the library's folder, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
   "" "${java[@]}"
 
@@ -122,6 +154,7 @@ cp "$build"/lib/libqelagtapi.so "$lib"/
 # path loads a native library, quoted by the guide; none with native access
 # enabled, nor for the doctor, whose jar enables it.
 for release in /usr/lib/jvm/*/release; do
+  [ "$bits" = 64 ] || break
   feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
   [ "${feature:-0}" -ge 24 ] || continue
   newer=("${release%/release}/bin/java" -Xcheck:jni)
@@ -153,7 +186,8 @@ PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.s
   check "full path in jqel.library" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
 
 PROBE_ARG=other-package check "class in another package" quoted \
-  "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
+  "$(message "$feature" "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
+     "java.lang.UnsatisfiedLinkError: com.example.JQelAgentMessage.QelAgtMessageSend(J)I")" \
   "${java[@]}"
 
 # Application servers: each application's classes in a class loader of its
@@ -170,29 +204,44 @@ expect "two applications sharing one copy" plain "loaded; QelAgtMessageSend retu
 expect "an application redeployed" plain "loaded; QelAgtMessageSend returned 1" \
   "${loaders[@]}" redeploy "$work/app1/jqel-api.jar"
 
-check "64-bit library in a 32-bit JVM" quoted \
-  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: wrong ELF class: ELFCLASS64 (Possible cause: can't load AMD 64 .so on a IA 32 platform)" \
-  "${java32[@]}"
-doctor "64-bit library in a 32-bit JVM" plain \
-  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for x86-64 (64-bit), the JVM for x86 (32-bit): run the program with a 64-bit JVM (see \"A 64-bit library in a 32-bit JVM\" in DEPLOYMENT.md)." \
-  "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF x86-64 (ELFCLASS64), built for x86-64 (64-bit), the JVM for x86 (32-bit)" \
-  "${java32[@]}"
+# The library in each JVM of the other bitness.
+wrong_elf() {  # <feature> <library path> <library bits> <JVM bits>
+  message "$1" \
+    "java.lang.UnsatisfiedLinkError: $2: $2: wrong ELF class: ELFCLASS$3 (Possible cause: can't load $(jvm_machine "$3") .so on a $(jvm_machine "$4") platform)" \
+    "java.lang.UnsatisfiedLinkError: $2: $2: wrong ELF class: ELFCLASS$3 (Possible cause: architecture word width mismatch)"
+}
+wrong_bits() {  # <library bits> <JVM bits>: the guide's section
+  echo "A $1-bit library in a $2-bit JVM"
+}
+IFS='|' read -r -a other_jvms <<<"$others"
+for other in "${other_jvms[@]}"; do
+  IFS=';' read -r -a jvm <<<"$other"
+  jvm+=(-Xcheck:jni)
+  f=$(feature_of "${jvm[@]}")
+  check "$(wrong_bits "$bits" "$other_bits"), Java $f" quoted \
+    "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$bits" "$other_bits")" "${jvm[@]}"
+  doctor "$(wrong_bits "$bits" "$other_bits"), Java $f" plain \
+    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$bits"), the JVM for $(doctor_jvm "$other_bits"): run the program with a $bits-bit JVM (see \"$(wrong_bits "$bits" "$other_bits")\" in DEPLOYMENT.md)." \
+    "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$bits") (ELFCLASS$bits), built for $(file_machine "$bits"), the JVM for $(doctor_jvm "$other_bits")" \
+    "${jvm[@]}"
+done
 
-# A 32-bit build of the library's sources in its place.
-rm -f "$lib"/libJQelAgtMsg.so*
+# A build of the library's sources for the other bitness in its place (the
+# versioned file, which libJQelAgtMsg.so links to), in this JVM.
+versioned=$(readlink -f "$lib/libJQelAgtMsg.so")
 includes=()
 for d in ${jni_includes//;/ }; do includes+=(-I"$d"); done
-g++ -m32 -shared -fPIC -O2 "${includes[@]}" -o "$lib/libJQelAgtMsg.so" \
+g++ -m$other_bits -shared -fPIC -O2 "${includes[@]}" -o "$versioned" \
   "$src"/bridge/{agent_message,conventions,message,mon_value}.cpp || status=1
-check "32-bit library in a 64-bit JVM" quoted \
-  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so: /opt/qel/lib/libJQelAgtMsg.so: wrong ELF class: ELFCLASS32 (Possible cause: can't load IA 32 .so on a AMD 64 platform)" \
-  "${java[@]}"
-doctor "32-bit library in a 64-bit JVM" plain \
-  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM (see \"A 32-bit library in a 64-bit JVM\" in DEPLOYMENT.md)." \
-  "File: /opt/qel/lib/libJQelAgtMsg.so: ELF i386 (ELFCLASS32), built for i386 (32-bit), the JVM for amd64 (64-bit)" \
+check "$(wrong_bits "$other_bits" "$bits"), Java $feature" quoted \
+  "$(wrong_elf "$feature" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$other_bits" "$bits")" "${java[@]}"
+doctor "$(wrong_bits "$other_bits" "$bits"), Java $feature" plain \
+  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$other_bits"), the JVM for $(doctor_jvm "$bits"): run the program with a $other_bits-bit JVM (see \"$(wrong_bits "$other_bits" "$bits")\" in DEPLOYMENT.md)." \
+  "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$other_bits") (ELFCLASS$other_bits), built for $(file_machine "$other_bits"), the JVM for $(doctor_jvm "$bits")" \
   "${java[@]}"
 
 rm -rf "$lib" && mkdir -p "$lib"
 check "library not on java.library.path" quoted \
-  "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" "${java[@]}"
+  "$(message "$feature" "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" \
+     "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path")" "${java[@]}"
 exit $status

@@ -1,16 +1,32 @@
-#!/bin/sh
+#!/bin/bash
 # Runs a Java program (the JUnit console launcher, or the demo) and fails if
 # it fails or if the JVM printed any JNI warning. Start the JVM with
-# -Xcheck:jni so that HotSpot checks every JNI call the natives make.
-# usage: run_junit.sh <log-file> <java command line...>
+# -Xcheck:jni so that HotSpot checks every JNI call the natives make. First
+# it prints which JVM runs it: its java.runtime.version and os.arch.
+# usage: run_junit.sh <log-file> <java command line...> -- <its arguments...>
 set -u
+source "$(dirname "$0")/jni_warnings.sh"
 log=$1
 shift
-"$@" >"$log" 2>&1
+args=("$@")
+jvm=()
+for word in "${args[@]}"; do
+  [ "$word" = -- ] && break
+  jvm+=("$word")
+done
+if [ ${#jvm[@]} -eq ${#args[@]} ]; then
+  echo "usage: run_junit.sh <log-file> <java command line...> -- <its arguments...>" >&2
+  exit 2
+fi
+"${jvm[@]}" -XshowSettings:properties -version 2>&1 |
+  sed -n 's/^ *\(java\.runtime\.version\|os\.arch\) = \(.*\)/\1 \2/p' | paste -sd, - |
+  sed 's/^/JVM: /; s/,/, /' >"$log"
+"${jvm[@]}" "${args[@]:${#jvm[@]}+1}" >>"$log" 2>&1
 rc=$?
 cat "$log"
-if grep -a -E 'WARNING in native method|WARNING: JNI|FATAL ERROR in native method|JNI local refs' "$log" >/dev/null; then
-  echo "FAILED: the JVM printed JNI warnings (see above)"
+if jni_warnings "$log" >/dev/null; then
+  echo "FAILED: the JVM printed JNI warnings:"
+  jni_warnings "$log"
   exit 1
 fi
 exit $rc

@@ -1,19 +1,19 @@
 #!/bin/bash
 # Makes the release archives twice from this source tree, in separate build
 # trees and at different times, and fails unless both runs give the same
-# bytes and each archive holds exactly the library, the loading doctor
-# jqel-doctor.jar (class files of Java 8, major version 52), DEPLOYMENT.md and
-# a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
+# bytes and each archive holds exactly the library, the Java classes
+# jqel-api.jar and the loading doctor jqel-doctor.jar (both of class files of
+# Java 8, major version 52), DEPLOYMENT.md and a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
 # the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
-# suite in the real 32-bit JVM. The Linux library must carry its SONAME and be
-# bound at load (BIND_NOW).
+# suite in the real 32-bit JVM, with the archive's jqel-api.jar. The Linux
+# library must carry its SONAME and be bound at load (BIND_NOW).
 # usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
-#          <the JUnit suite's JVM command line...>
+#          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$1 qemu=$2 runner=$3
-shift 3
+work=$1 qemu=$2 runner=$3 runner_java=$4
+shift 4
 junit=("$@")
 rm -rf "$work" && mkdir -p "$work"
 for run in first second; do
@@ -38,8 +38,8 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   top=$unpacked/${archive%.zip}
   top=${top%.tar.gz}
   case $archive in
-    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-doctor.jar" ;;
-    *) expected="DEPLOYMENT.md SHA256SUMS jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
+    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-api.jar jqel-doctor.jar" ;;
+    *) expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
   esac
   actual=$(cd "$top" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
@@ -48,15 +48,17 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   else
     echo "FAIL $archive holds: $actual; expected: $expected"; status=1
   fi
-  majors=$(python3 -c 'import sys, zipfile
+  for jar in jqel-api.jar jqel-doctor.jar; do
+    majors=$(python3 -c 'import sys, zipfile
 jar = zipfile.ZipFile(sys.argv[1])
 print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar.namelist() if n.endswith(".class")})))' \
-    "$top/jqel-doctor.jar" 2>&1)
-  if [ "$majors" = 52 ]; then
-    echo "ok   $archive: jqel-doctor.jar holds class files of Java 8 only"
-  else
-    echo "FAIL $archive: jqel-doctor.jar holds class files of major versions: $majors"; status=1
-  fi
+      "$top/$jar" 2>&1)
+    if [ "$majors" = 52 ]; then
+      echo "ok   $archive: $jar holds class files of Java 8 only"
+    else
+      echo "FAIL $archive: $jar holds class files of major versions: $majors"; status=1
+    fi
+  done
   if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
     echo "ok   $archive: SHA256SUMS checks"
   else
@@ -73,8 +75,11 @@ for convention in cdecl stdcall; do
     status=1
   fi
 done
-if JQEL_BRIDGE_DLL=$dll sh "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
-  echo "ok   the archive's DLL passes the JUnit suite in the 32-bit JVM, agent stdcall"
+# The suite against the archive's jqel-api.jar too, in place of the build's.
+api=$(dirname "$dll")/jqel-api.jar
+junit=("${junit[@]//$runner_java\/jqel-api.jar/$api}")
+if JQEL_BRIDGE_DLL=$dll bash "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
+  echo "ok   the archive's DLL and jqel-api.jar pass the JUnit suite in the 32-bit JVM, $(sed -n 's/^JVM: //p' "$work/dll_junit.log"), agent stdcall"
 else
   echo "FAIL the archive's DLL fails the JUnit suite in the 32-bit JVM:"
   grep -E '\[X\]|FAILED|WARNING|Exception|Error' "$work/dll_junit.log" | head -n 40

@@ -1,9 +1,8 @@
 package jqel.deploy;
 
-import java.lang.ref.Reference;
 import java.net.URL;
 import java.net.URLClassLoader;
-import java.nio.file.Path;
+import java.nio.file.Paths;
 
 /**
  * Deploys the API jar as an application server does, each application in a
@@ -21,22 +20,28 @@ import java.nio.file.Path;
  * that fails ends the run with its error.
  */
 public final class LoaderProbe {
+    /** The application that stays alive to the end, as it would in a server. */
+    private static URLClassLoader alive;
+
     private LoaderProbe() {}
 
     public static void main(String[] args) throws Exception {
         try {
             switch (args[0]) {
-                case "siblings" -> siblings(jar(args[1]), jar(args[2]));
-                case "shared" -> {
+                case "siblings":
+                    siblings(jar(args[1]), jar(args[2]));
+                    break;
+                case "shared":
                     URLClassLoader shared = application(jar(args[1]));
                     call(new URLClassLoader(new URL[0], shared));
                     System.out.println(call(new URLClassLoader(new URL[0], shared)));
-                }
-                case "redeploy" -> {
+                    break;
+                case "redeploy":
                     deployCallAndUndeploy(jar(args[1]));
                     System.out.println(call(application(jar(args[1]))));
-                }
-                default -> throw new IllegalArgumentException(args[0]);
+                    break;
+                default:
+                    throw new IllegalArgumentException(args[0]);
             }
         } catch (UnsatisfiedLinkError e) {
             System.out.println(e);
@@ -49,14 +54,14 @@ public final class LoaderProbe {
      * must fail too and leave the interrupt status set.
      */
     private static void siblings(URL first, URL second) throws ReflectiveOperationException {
-        URLClassLoader alive = application(first);
+        alive = application(first);
         call(alive);
         try {
             System.out.println(call(application(second)));
         } catch (UnsatisfiedLinkError refused) {
             System.out.println(refused);
-            if (!(refused.getCause() instanceof UnsatisfiedLinkError jvm
-                    && refused.getMessage().startsWith(jvm.getMessage()))) {
+            Throwable jvm = refused.getCause();
+            if (!(jvm instanceof UnsatisfiedLinkError && refused.getMessage().startsWith(jvm.getMessage()))) {
                 System.out.println("its cause is not the JVM's error: " + refused.getCause());
             }
         }
@@ -68,8 +73,6 @@ public final class LoaderProbe {
                 System.out.println("an interrupted load lost the interrupt");
             }
         }
-        // The first application stays alive to the end, as it would in a server.
-        Reference.reachabilityFence(alive);
     }
 
     /** Runs an application, then closes its loader and drops every reference to it. */
@@ -91,6 +94,6 @@ public final class LoaderProbe {
     }
 
     private static URL jar(String path) throws java.net.MalformedURLException {
-        return Path.of(path).toUri().toURL();
+        return Paths.get(path).toUri().toURL();
     }
 }

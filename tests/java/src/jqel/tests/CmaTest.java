@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.Callable;
 import java.util.concurrent.ExecutorService;
@@ -43,14 +44,14 @@ class CmaTest {
                 Arguments.of("U+0000 inside", "a\u0000b", "\u0000x\u0000"),
                 Arguments.of("beyond U+FFFF", "\uD83D\uDE00", "𝄞 clef and 😀"),
                 Arguments.of("lone surrogates", "\uD800", "x\uDC00y"),
-                Arguments.of("3 MiB value", "big", "ä€😀x".repeat(3 << 18)),
+                Arguments.of("3 MiB value", "big", Agent.repeat("ä€😀x", 3 << 18)),
                 Arguments.of("ASCII runs of every length to 600, each before a non-ASCII char",
                         asciiRuns("é"), asciiRuns("😀")));
     }
 
     /** "c", "ac", "aac", ... up to 600 a's before c: ASCII runs that end at every offset. */
     static String asciiRuns(String c) {
-        return IntStream.rangeClosed(0, 600).mapToObj(k -> "a".repeat(k) + c).collect(Collectors.joining());
+        return IntStream.rangeClosed(0, 600).mapToObj(k -> Agent.repeat("a", k) + c).collect(Collectors.joining());
     }
 
     @ParameterizedTest(name = "{0}")
@@ -71,8 +72,7 @@ class CmaTest {
 
     @Test
     void getWritesTheFieldWhateverTheResultAndNeverAnEarlierValue() {
-        record Case(String label, Runnable arrange, int rc) {}
-        List<Case> cases = List.of(
+        List<Case> cases = Arrays.asList(
                 new Case("agent leaves the value null", () -> StandIn.nextGetLeavesSlotNull(0), 0),
                 new Case("null value and a failure", () -> StandIn.nextGetLeavesSlotNull(-3), -3),
                 new Case("forced failure", () -> StandIn.forceNextResult(StandIn.OP_CMA_GET, 77), 77),
@@ -102,8 +102,24 @@ class CmaTest {
         }
     }
 
-    record BadCall(String label, Consumer<JQelMessage> call, int op, Class<? extends Throwable> thrown,
-            String message, int conversionsBeforeFailure) {
+    static final class BadCall {
+        final String label;
+        final Consumer<JQelMessage> call;
+        final int op;
+        final Class<? extends Throwable> thrown;
+        final String message;
+        final int conversionsBeforeFailure;
+
+        BadCall(String label, Consumer<JQelMessage> call, int op, Class<? extends Throwable> thrown,
+                String message, int conversionsBeforeFailure) {
+            this.label = label;
+            this.call = call;
+            this.op = op;
+            this.thrown = thrown;
+            this.message = message;
+            this.conversionsBeforeFailure = conversionsBeforeFailure;
+        }
+
         @Override
         public String toString() {
             return label;
@@ -169,7 +185,7 @@ class CmaTest {
         try {
             List<Future<Integer>> done = new ArrayList<>();
             for (int t = 0; t < threads; t++) {
-                String mine = "value of thread " + t + " ".repeat(t * 7);
+                String mine = "value of thread " + t + Agent.repeat(" ", t * 7);
                 done.add(pool.submit((Callable<Integer>) () -> {
                     long own = StandIn.newMessage();
                     JQelMessage reader = new JQelMessage();

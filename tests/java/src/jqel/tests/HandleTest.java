@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import com.brenn.varnis.tq.api.jqel.JQelAgentMessage;
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import com.brenn.varnis.tq.api.jqel.JQelMonValue;
+import java.util.Arrays;
 import java.util.List;
 import java.util.function.LongUnaryOperator;
 import java.util.stream.Stream;
@@ -26,14 +27,26 @@ class HandleTest {
     }
 
     /** A native, the operation it reaches, and the object it works on (a message or a monitor value). */
-    record Native(String name, int op, boolean onMonValue, Call call) {
+    static final class Native {
+        final String name;
+        final int op;
+        final boolean onMonValue;
+        final Call call;
+
+        Native(String name, int op, boolean onMonValue, Call call) {
+            this.name = name;
+            this.op = op;
+            this.onMonValue = onMonValue;
+            this.call = call;
+        }
+
         @Override
         public String toString() {
             return name;
         }
     }
 
-    static final List<Native> NATIVES = List.of(
+    static final List<Native> NATIVES = Arrays.asList(
             new Native("QelAgtMessageSend", StandIn.OP_MESSAGE_SEND, false,
                     (jq, h) -> JQelAgentMessage.QelAgtMessageSend(h)),
             new Native("QelAgtMessageAck", StandIn.OP_MESSAGE_ACK, false, (jq, h) -> JQelAgentMessage.QelAgtMessageAck(h)),
@@ -58,7 +71,15 @@ class HandleTest {
     }
 
     /** A handle made from the real one. */
-    record Handle(String label, LongUnaryOperator of) {
+    static final class Handle {
+        final String label;
+        final LongUnaryOperator of;
+
+        Handle(String label, LongUnaryOperator of) {
+            this.label = label;
+            this.of = of;
+        }
+
         @Override
         public String toString() {
             return label;
@@ -66,7 +87,7 @@ class HandleTest {
     }
 
     static Stream<Arguments> nativesAndHandles() {
-        List<Handle> handles = List.of(
+        List<Handle> handles = Arrays.asList(
                 new Handle("handle 0", real -> 0L),
                 new Handle("real handle with high bits flipped", real -> real ^ 0xA5A5A5A5_00000000L));
         return NATIVES.stream().flatMap(n -> handles.stream().map(h -> Arguments.of(n, h)));

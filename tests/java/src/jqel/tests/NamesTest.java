@@ -8,7 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import java.nio.charset.StandardCharsets;
-import java.util.List;
+import java.util.Collections;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import java.util.stream.IntStream;
@@ -42,7 +42,7 @@ class NamesTest {
                 Arguments.of("100,000 names", IntStream.range(0, 100_000).mapToObj(i -> "name-" + (99_999 - i))
                         .toArray(String[]::new)),
                 Arguments.of("ASCII runs of every length to 600, each before a non-ASCII char",
-                        IntStream.rangeClosed(0, 600).mapToObj(k -> "a".repeat(k) + "ü").toArray(String[]::new)));
+                        IntStream.rangeClosed(0, 600).mapToObj(k -> Agent.repeat("a", k) + "ü").toArray(String[]::new)));
     }
 
     @ParameterizedTest(name = "{0}")
@@ -56,7 +56,6 @@ class NamesTest {
     @Test
     void callsThatFindNoNamesLeaveTheFieldAsItWas() {
         String[] before = {"from an earlier call"};
-        record Case(String label, Runnable arrange, int rc) {}
         Case[] cases = {
             new Case("no CMAs", () -> {}, 0),
             new Case("negative count", () -> StandIn.nextNamesCount(-1), 0),
@@ -101,7 +100,7 @@ class NamesTest {
     void aListTooLongForTheJavaHeapThrowsOutOfMemoryErrorAndIsFreed() throws Exception {
         // 3 million names need a 12 MB array of references, more than an 8 MB
         // heap holds; the names themselves take 48 MB (32-bit) or 96 MB of C heap.
-        String out = Agent.runJvm(System.getProperty("jqel.tests.classpath"), List.of("-Xmx8m"),
+        String out = Agent.runJvm(System.getProperty("jqel.tests.classpath"), Collections.singletonList("-Xmx8m"),
                 "jqel.tests.TooManyNames", "3000000");
         assertTrue(out.contains("threw java.lang.OutOfMemoryError"), out);
         assertTrue(out.contains("field kept: true"), out);

@@ -21,14 +21,24 @@ import org.junit.jupiter.params.provider.MethodSource;
 
 /** The natives that only pass a handle to the agent and its result code back. */
 class PassThroughTest {
-    record Native(String name, int op, LongToIntFunction call) {
+    static final class Native {
+        final String name;
+        final int op;
+        final LongToIntFunction call;
+
+        Native(String name, int op, LongToIntFunction call) {
+            this.name = name;
+            this.op = op;
+            this.call = call;
+        }
+
         @Override
         public String toString() {
             return name;
         }
     }
 
-    static final List<Native> NATIVES = List.of(
+    static final List<Native> NATIVES = Arrays.asList(
             new Native("QelAgtMessageSend", StandIn.OP_MESSAGE_SEND, JQelAgentMessage::QelAgtMessageSend),
             new Native("QelAgtMessageAck", StandIn.OP_MESSAGE_ACK, JQelAgentMessage::QelAgtMessageAck),
             new Native("QelMonValueSend", StandIn.OP_MONVALUE_SEND, JQelMonValue::QelMonValueSend));

@@ -2,7 +2,7 @@ package jqel.tests;
 
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import java.util.List;
+import java.util.Collections;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -13,7 +13,7 @@ import org.junit.jupiter.api.Test;
 class ReceiverTest {
     @Test
     void aReceiverWithoutTheFieldsSeesNoSuchFieldErrorAndNothingElse() throws Exception {
-        String out = Agent.runJvm(System.getProperty("jqel.nofield.classpath"), List.of(), "jqel.nofield.Main");
+        String out = Agent.runJvm(System.getProperty("jqel.nofield.classpath"), Collections.emptyList(), "jqel.nofield.Main");
         // QelGetCMA looks the field up before calling the agent; QelGetCMANames after.
         assertTrue(out.contains("QelGetCMA threw java.lang.NoSuchFieldError:")
                 && out.contains("myQelDataString"), out);

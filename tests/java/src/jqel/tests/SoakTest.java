@@ -9,7 +9,7 @@ import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import com.brenn.varnis.tq.api.jqel.JQelMonValue;
 import java.io.IOException;
 import java.nio.file.Files;
-import java.nio.file.Path;
+import java.nio.file.Paths;
 import jqel.standin.StandIn;
 import org.junit.jupiter.api.Tag;
 import org.junit.jupiter.api.Test;
@@ -62,23 +62,28 @@ class SoakTest {
         assertEquals(0, jq.QelGetCMA(message, "l"));
         assertEquals("caf\u00E9", jq.myQelDataString);
         switch (i % 5) {
-            case 0 -> assertEquals(StandIn.E_NO_SUCH_CMA, jq.QelGetCMA(message, name));
-            case 1 -> assertThrows(NullPointerException.class, () -> jq.QelSetCMA(message, name, null));
-            case 2 -> {
+            case 0:
+                assertEquals(StandIn.E_NO_SUCH_CMA, jq.QelGetCMA(message, name));
+                break;
+            case 1:
+                assertThrows(NullPointerException.class, () -> jq.QelSetCMA(message, name, null));
+                break;
+            case 2:
                 StandIn.failNextFromUtf(1);
                 assertThrows(IllegalArgumentException.class, () -> jq.QelSetCMA(message, name, value));
-            }
-            case 3 -> {
+                break;
+            case 3:
                 StandIn.forceNextResult(StandIn.OP_CMA_NAMES, -1); // hands over an empty array
                 assertEquals(-1, jq.QelGetCMANames(message));
-            }
-            default -> assertEquals(StandIn.E_NO_SUCH_CMA, jq.QelRemoveCMA(message, name));
+                break;
+            default:
+                assertEquals(StandIn.E_NO_SUCH_CMA, jq.QelRemoveCMA(message, name));
         }
     }
 
     /** The process's resident memory (VmRSS). */
     static long residentBytes() throws IOException {
-        for (String line : Files.readAllLines(Path.of("/proc/self/status"))) {
+        for (String line : Files.readAllLines(Paths.get("/proc/self/status"))) {
             if (line.startsWith("VmRSS:")) return Long.parseLong(line.replaceAll("\\D", "")) * 1024;
         }
         throw new IOException("no VmRSS in /proc/self/status");

@@ -127,17 +127,21 @@ class ThreadsTest {
     static void forcedCall(JQelMessage jq, int op, int code, long message, long monValue) {
         StandIn.forceNextResult(op, code);
         String[] names = jq.myStringArray;
-        int rc = switch (op) {
-            case StandIn.OP_MESSAGE_SEND -> JQelAgentMessage.QelAgtMessageSend(message);
-            case StandIn.OP_MESSAGE_ACK -> JQelAgentMessage.QelAgtMessageAck(message);
-            case StandIn.OP_MONVALUE_SEND -> JQelMonValue.QelMonValueSend(monValue);
-            case StandIn.OP_CMA_SET -> jq.QelSetCMA(message, "k", "not set");
-            case StandIn.OP_CMA_GET -> jq.QelGetCMA(message, "k");
-            case StandIn.OP_CMA_REMOVE -> jq.QelRemoveCMA(message, "k");
-            default -> jq.QelGetCMANames(message);
-        };
-        assertEquals(code, rc);
+        assertEquals(code, call(jq, op, message, monValue));
         if (op == StandIn.OP_CMA_GET) assertEquals("", jq.myQelDataString);
         if (op == StandIn.OP_CMA_NAMES) assertSame(names, jq.myStringArray);
+    }
+
+    /** Calls native {@code op} and returns its result code. */
+    private static int call(JQelMessage jq, int op, long message, long monValue) {
+        switch (op) {
+            case StandIn.OP_MESSAGE_SEND: return JQelAgentMessage.QelAgtMessageSend(message);
+            case StandIn.OP_MESSAGE_ACK: return JQelAgentMessage.QelAgtMessageAck(message);
+            case StandIn.OP_MONVALUE_SEND: return JQelMonValue.QelMonValueSend(monValue);
+            case StandIn.OP_CMA_SET: return jq.QelSetCMA(message, "k", "not set");
+            case StandIn.OP_CMA_GET: return jq.QelGetCMA(message, "k");
+            case StandIn.OP_CMA_REMOVE: return jq.QelRemoveCMA(message, "k");
+            default: return jq.QelGetCMANames(message);
+        }
     }
 }
