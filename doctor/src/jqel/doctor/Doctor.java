@@ -42,6 +42,8 @@ public final class Doctor {
     private final Host host;
     private final PrintStream out;
     private final String system;
+    /** Linux: the libraries the JVM's process has loaded, which ld.so takes before it searches. */
+    private final List<File> loaded;
     /** The first problem found, as the verdict states it; null while there is none. */
     private String problem;
 
@@ -49,6 +51,7 @@ public final class Doctor {
         this.host = host;
         this.out = out;
         this.system = host.windows ? "Windows" : "Linux";
+        this.loaded = host.windows ? new ArrayList<File>() : Places.loaded();
     }
 
     public static void main(String[] args) {
@@ -399,8 +402,9 @@ public final class Doctor {
         }
         node.file = taken.file;
         node.place = taken.place;
-        node.system = taken.place != null && (taken.place.why.equals(Places.SYSTEM) || taken.place.why.equals(Places.DEFAULT));
-        node.line = taken.file + ", " + taken.image.describe() + passedOver;
+        String why = taken.place == null ? "" : taken.place.why;
+        node.system = why.equals(Places.SYSTEM) || why.equals(Places.DEFAULT) || why.equals(Places.LOADED);
+        node.line = taken.file + ", " + taken.image.describe() + (why.equals(Places.LOADED) ? ", " + why : "") + passedOver;
         if (node.system && host.windows) {
             node.image = taken.image;
             return node;
@@ -425,9 +429,10 @@ public final class Doctor {
     /**
      * The file the loader takes for a name: on Windows, the first of the
      * name (a DLL of a side-by-side assembly from its folder) that is not a
-     * DLL for another machine, which it passes over; on Linux, the first it
-     * can load, passing over any other. Files passed over are added to
-     * {@code passed}; null if none is taken.
+     * DLL for another machine, which it passes over; on Linux, one the
+     * process has loaded already, else the first it can load, passing over
+     * any other. Files passed over are added to {@code passed}; null if none
+     * is taken.
      */
     private Candidate search(String name, List<Places.Place> places, List<File> assemblies, List<Candidate> passed) {
         List<Candidate> candidates = new ArrayList<>();
@@ -436,6 +441,10 @@ public final class Doctor {
             if (file != null && file.isFile()) {
                 candidates.add(new Candidate(file, null));
             }
+        }
+        File already = Places.loadedAs(loaded, name);
+        if (already != null) {
+            candidates.add(new Candidate(already, new Places.Place(already.getParentFile(), Places.LOADED)));
         }
         for (Places.Place place : places) {
             File file = host.windows ? Places.entry(place.folder, name, true) : new File(place.folder, name);

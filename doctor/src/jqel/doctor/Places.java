@@ -28,6 +28,8 @@ final class Places {
     static final String PATH = "PATH";
     static final String CURRENT = "the current folder";
     static final String LD_LIBRARY_PATH = "LD_LIBRARY_PATH";
+    /** Why a Linux loader takes a library from where the JVM's process has it already. */
+    static final String LOADED = "already loaded by the JVM";
 
     /** A folder the loader looks in, and the rule that puts it there. */
     static final class Place {
@@ -129,6 +131,40 @@ final class Places {
             String folder = entry.isEmpty() ? "." : entry.replace("${ORIGIN}", origin.getPath()).replace("$ORIGIN", origin.getPath());
             places.add(new Place(new File(folder), tag + (entry.isEmpty() ? ", an empty entry" : " " + entry)));
         }
+    }
+
+    /**
+     * Linux: the shared library files that this JVM's process has mapped
+     * (/proc/self/maps), such as the C and C++ runtimes; none where that
+     * cannot be read.
+     */
+    static List<File> loaded() {
+        Set<File> files = new LinkedHashSet<>();
+        try {
+            for (String line : Files.readAllLines(new File("/proc/self/maps").toPath(), StandardCharsets.ISO_8859_1)) {
+                int path = line.indexOf(" /");
+                if (path > 0 && line.contains(".so")) {
+                    files.add(new File(line.substring(path + 1).trim()));
+                }
+            }
+        } catch (IOException | InvalidPathException e) {
+            // Not Linux, or no /proc: the loader's search alone then.
+        }
+        return new ArrayList<>(files);
+    }
+
+    /**
+     * The loaded library that ld.so takes for a name before it searches any
+     * folder: one of that file name, or its versioned file (libstdc++.so.6
+     * is libstdc++.so.6.0.30); null if none.
+     */
+    static File loadedAs(List<File> loaded, String name) {
+        for (File file : loaded) {
+            if (file.getName().equals(name) || file.getName().startsWith(name + ".")) {
+                return file;
+            }
+        }
+        return null;
     }
 
     /**
