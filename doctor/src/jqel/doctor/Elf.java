@@ -22,6 +22,8 @@ final class Elf {
     private static final int STB_WEAK = 2;
     private static final int STV_DEFAULT = 0;
     private static final int STV_PROTECTED = 3;
+    /** The longest chain of a GNU hash table read: far more symbols than any library has share a hash. */
+    private static final int MAX_CHAIN = 1 << 16;
     /** The machines of an ELF header (EM_386, EM_X86_64, EM_AARCH64, EM_ARM), in the order of {@link Image#of}. */
     private static final int[] MACHINES = {3, 62, 183, 40};
     private static final String[] MACHINE_NAMES = {"i386", "x86-64", "AArch64", "ARM"};
@@ -170,11 +172,12 @@ final class Elf {
             return first;
         }
         long chains = bucketTable + 4 * buckets;
-        for (long i = last; ; i++) {
+        for (long i = last; i - last < MAX_CHAIN; i++) {
             if ((in.u32(chains + 4 * (i - first)) & 1) != 0) {
                 return i + 1;
             }
         }
+        throw BadFile.corrupt("is corrupt: a chain of its symbol hash table does not end");
     }
 
     /** An address or offset: 32 bits in ELFCLASS32, 64 in ELFCLASS64. */

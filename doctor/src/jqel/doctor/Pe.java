@@ -11,7 +11,7 @@ final class Pe {
     private static final int DLL_MANIFEST_ID = 2;
     private static final int MAX_MANIFEST = 1 << 20;
     private static final int MAX_IMPORTS = 4096;
-    /** The most functions read from one import or export table. */
+    /** The most functions read from its import tables, or from its export table. */
     private static final int MAX_FUNCTIONS = 65536;
     /** The machines of a PE header, in the order of {@link Image#of}. */
     private static final int[] MACHINES = {0x14C, 0x8664, 0xAA64, 0x1C4};
@@ -21,6 +21,8 @@ final class Pe {
     private long sectionTable;
     private int sections;
     private boolean plus;
+    /** The functions read from its import lookup tables so far, all DLLs together. */
+    private int imported;
 
     private Pe(BinaryFile in) {
         this.in = in;
@@ -103,7 +105,7 @@ final class Pe {
         }
         int size = plus ? 8 : 4;
         long entry = offset(rva);
-        for (int i = 0; i < MAX_FUNCTIONS; i++, entry += size) {
+        for (; imported < MAX_FUNCTIONS; imported++, entry += size) {
             long value = plus ? in.u64(entry) : in.u32(entry);
             if (value == 0) {
                 return;
@@ -111,7 +113,7 @@ final class Pe {
             boolean byOrdinal = plus ? value < 0 : (value & 0x80000000L) != 0;
             functions.add(byOrdinal ? Image.ordinal(value & 0xFFFF) : in.string(offset(value & 0x7FFFFFFFL) + 2));
         }
-        throw BadFile.corrupt("is corrupt: an import lookup table does not end");
+        throw BadFile.corrupt("is corrupt: its import lookup tables would hold more than " + MAX_FUNCTIONS + " functions");
     }
 
     /**

@@ -89,7 +89,8 @@ final class Places {
     private static List<Place> programFolders(Host host) {
         List<Place> places = new ArrayList<>();
         if (host.program != null) {
-            places.add(new Place(host.program.getParentFile(), "the program's folder: " + host.program.getName()
+            File folder = host.program.getParentFile();
+            places.add(new Place(folder != null ? folder : host.program, "the program's folder: " + host.program.getName()
                     + (host.programNamed ? ", as jqel.doctor.program names it" : "")));
             return places;
         }
