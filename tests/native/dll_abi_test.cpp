@@ -60,6 +60,7 @@ TEST(DllAbi, EveryNativeRunsOnAStackAlignedTo4BytesOnlyAndPopsExactlyItsArgument
       ASSERT_NE(r.function, nullptr);
       std::vector<uint32_t> words = r.words();
       ASSERT_EQ(words.size() * 4, static_cast<size_t>(r.bytes));
+      fake::Jvm::enter_native(env);
       pe::begin_call();
       pe::Call c = pe::call(r.function, words.data(), static_cast<int>(words.size()), misalign);
       EXPECT_EQ(c.popped, r.bytes);
