@@ -169,6 +169,13 @@ TEST(DllLoader, JudgesExactlyWhatTheDllDoesAndIs) {
          });
        },
        {"patched: its base relocation table lies outside the image"}},
+      {"an import table cut off by the end of the image",
+       [] {
+         return load_patched([](DllFile& f) {
+           f.put32(f.directory(1), f.u32(f.optional() + 56) - 8);  // SizeOfImage - 8
+         });
+       },
+       {"patched: its import table lies outside the image"}},
       {"an entry point that answers FALSE",
        [] {
          return load_patched([](DllFile& f) {
