@@ -17,13 +17,28 @@ using jqel::to_handle;
 
 namespace {
 
-// Strings of names that the native's own frame of local references holds:
-// the JVM gives it room for 16 references, and the listing takes three (the
-// receiver's class, String's class and the array).
-constexpr int kNamesInNativeFrame = 13;
+// Local references that JNI guarantees a native's own frame, and those the
+// listing holds there throughout: the receiver's class, String's class and
+// the array.
+constexpr int kNativeFrameRoom = 16;
+constexpr int kListingRefs = 3;
 
-// Names converted in each frame of local references after those. A frame
-// costs two JNI calls where deleting each string would cost one per name.
+// Room kept for each name: its string, and three references that the
+// converter may make and leave to the JVM, which the listing cannot delete.
+// The product's converter is closed; one that builds the string the obvious
+// way, with new String(byte[], charsetName), leaves String's class, the byte
+// array and the charset's name. One that leaves more still works, as JNI
+// lets the JVM make references beyond the room asked for, and each frame's
+// are freed when it is popped.
+constexpr int kRefsPerName = 4;
+
+// Names converted in the native's own frame, beside the listing's
+// references: a short list needs no frame of its own.
+constexpr int kNamesInNativeFrame = (kNativeFrameRoom - kListingRefs) / kRefsPerName;
+
+// Names converted in each frame of local references after those, which is
+// pushed with room for kRefsPerName each. A frame costs two JNI calls where
+// deleting each string would cost one per name.
 constexpr int kNamesPerFrame = 64;
 
 // Converts names [from, to) of the list into the array, freeing each name as
@@ -117,7 +132,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
   if (!store_names(env, array, list, 0, i)) return rc;
   while (i < list.count()) {
     int end = list.count() - i > kNamesPerFrame ? i + kNamesPerFrame : list.count();
-    LocalFrame frame(env, end - i);
+    LocalFrame frame(env, (end - i) * kRefsPerName);
     if (!frame.pushed() || !store_names(env, array, list, i, end)) return rc;
     i = end;
   }

@@ -15,6 +15,7 @@
 namespace {
 
 thread_local int fail_from_utf_in = -1;  // calls left before a forced failure
+thread_local int refs_left_to_jvm = 0;    // by each convertStringToUTF
 
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 
@@ -179,6 +180,8 @@ char* convertStringFromUTF(char const* utf) {
 // the native encoding's four-byte sequences at all.
 jstring convertStringToUTF(char* native, JNIEnv* env) {
   if (!native) return nullptr;
+  for (int k = 0; k < refs_left_to_jvm; ++k)
+    if (!env->FindClass("java/lang/String")) return nullptr;
   auto const* s = reinterpret_cast<unsigned char const*>(native);
   size_t n = strlen(native);
   size_t i = ascii_run(s, n);
@@ -214,5 +217,7 @@ jstring convertStringToUTF(char* native, JNIEnv* env) {
 extern "C" {
 
 void qelconv_fail_next_from_utf(int skip) { fail_from_utf_in = skip; }
+
+void qelconv_leave_local_refs(int count) { refs_left_to_jvm = count; }
 
 }  // extern "C"

@@ -20,6 +20,12 @@ extern "C" {
 // convertStringFromUTF call fails once (returns null).
 JQELAGTBASE_API void qelconv_fail_next_from_utf(int skip);
 
+// Every later convertStringToUTF on the calling thread first makes `count`
+// local references of its own (String's class, by FindClass) and leaves them
+// to the JVM, as a converter may that looks up a class or converts through a
+// byte array. 0, the default, makes none.
+JQELAGTBASE_API void qelconv_leave_local_refs(int count);
+
 }
 
 #endif

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "fake_jni.h"
 #ifdef JQEL_PE_DLL
 #include "pe_loader.h"
 #endif
@@ -37,16 +38,19 @@ jint call_dll_native(char const* name, void const* function,
                      std::vector<uint32_t> const& words);
 #endif
 
-// A native, called as the JVM calls it. Holds null if it is not exported.
+// A native, called as the JVM calls it: with the fake JVM's JNIEnv, in a
+// frame of local references of its own. Holds null if it is not exported.
 template <typename F>
 class Native;
 template <typename... A>
-class Native<jint(JNICALL*)(A...)> {
+class Native<jint(JNICALL*)(JNIEnv*, A...)> {
  public:
-  using Function = jint(JNICALL*)(A...);
+  using Function = jint(JNICALL*)(JNIEnv*, A...);
   // The bytes of its arguments on 32-bit x86, each rounded up to 4: the "@N"
   // of its export name there, and what it pops on return.
-  static constexpr int kArgumentBytes = (((static_cast<int>(sizeof(A)) + 3) / 4 * 4) + ...);
+  static constexpr int kArgumentBytes =
+      ((static_cast<int>(sizeof(JNIEnv*)) + 3) / 4 * 4) +
+      (((static_cast<int>(sizeof(A)) + 3) / 4 * 4) + ...);
 
   Native(std::nullptr_t = nullptr) {}
   Native(std::string name, void* address)
@@ -58,12 +62,13 @@ class Native<jint(JNICALL*)(A...)> {
   std::string const& name() const { return name_; }
   Function function() const { return function_; }
 
-  jint operator()(A... args) const {
+  jint operator()(JNIEnv* env, A... args) const {
+    fake::Jvm::enter_native(env);
 #ifdef JQEL_PE_DLL
     return call_dll_native(name_.c_str(), reinterpret_cast<void const*>(function_),
-                           pe::to_words(args...));
+                           pe::to_words(env, args...));
 #else
-    return function_(args...);
+    return function_(env, args...);
 #endif
   }
 

@@ -289,7 +289,7 @@ struct Functions {
       return;
     }
     r->deleted = true;
-    if (r->local) --jvm.live_locals_;
+    if (r->local) --jvm.live_locals_, --jvm.frames_[r->frame].live;
   }
 
   static jint JNICALL PushLocalFrame(JNIEnv* env, jint capacity) {
@@ -300,7 +300,7 @@ struct Functions {
       jvm.raise("java/lang/OutOfMemoryError");
       return JNI_ENOMEM;
     }
-    jvm.frames_.push_back(jvm.refs_.size());
+    jvm.frames_.push_back(Jvm::Frame{jvm.refs_.size(), capacity, 0, false});
     return JNI_OK;
   }
 
@@ -310,15 +310,12 @@ struct Functions {
   static jobject JNICALL PopLocalFrame(JNIEnv* env, jobject result) {
     Jvm& jvm = Jvm::of(env);
     jvm.enter("PopLocalFrame", true);
-    if (jvm.frames_.empty()) {
+    if (jvm.frames_.size() == 1) {
       ADD_FAILURE() << "PopLocalFrame without a frame pushed";
       return nullptr;
     }
     Object* kept = jvm.deref(result, "PopLocalFrame");
-    for (size_t i = jvm.frames_.back(); i < jvm.refs_.size(); ++i) {
-      Jvm::Ref& r = jvm.refs_[i];
-      if (r.local && !r.deleted) r.deleted = true, --jvm.live_locals_;
-    }
+    jvm.free_locals(jvm.frames_.back().first);
     jvm.frames_.pop_back();
     return kept != nullptr ? jvm.local(kept) : nullptr;
   }
@@ -361,12 +358,27 @@ Jvm::Jvm() {
   table_.ThrowNew = &Functions::ThrowNew;
   env_.functions = &table_;
   env_.owner = this;
+  frames_.push_back(Frame{0, kNativeFrameRoom, 0, false});
 }
 
 Jvm::~Jvm() {
   EXPECT_TRUE(borrowed_.empty()) << borrowed_.size() << " UTF buffer(s) never handed back";
-  EXPECT_TRUE(frames_.empty()) << frames_.size() << " local frame(s) never popped";
+  EXPECT_EQ(frames_.size(), 1u) << "local frame(s) never popped";
   for (auto& b : borrowed_) delete[] b.second.second;
+}
+
+void Jvm::enter_native(JNIEnv* env) {
+  Jvm& jvm = of(env);
+  EXPECT_EQ(jvm.frames_.size(), 1u) << "local frame(s) the call before never popped";
+  jvm.free_locals(jvm.frames_[0].first);
+  jvm.frames_.assign(1, Frame{jvm.refs_.size(), kNativeFrameRoom, 0, false});
+}
+
+void Jvm::free_locals(size_t from) {
+  for (size_t i = from; i < refs_.size(); ++i) {
+    Ref& r = refs_[i];
+    if (r.local && !r.deleted) r.deleted = true, --live_locals_, --frames_[r.frame].live;
+  }
 }
 
 Jvm& Jvm::of(JNIEnv* env) { return *static_cast<Env*>(env)->owner; }
@@ -403,13 +415,20 @@ Object* Jvm::deref(jobject ref, char const* what) {
 }
 
 jobject Jvm::local(Object* o) {
-  refs_.push_back(Ref{o, true, false});
+  refs_.push_back(Ref{o, true, false, frames_.size() - 1});
   peak_locals_ = std::max(peak_locals_, ++live_locals_);
+  Frame& f = frames_.back();
+  if (++f.live > f.room && !f.overflowed) {
+    f.overflowed = true;
+    ADD_FAILURE() << f.live << " live local references in "
+                  << (frames_.size() == 1 ? "the native's own frame" : "a pushed frame")
+                  << ", which the JVM guarantees room for " << f.room;
+  }
   return reinterpret_cast<jobject>(&refs_.back());
 }
 
 jobject Jvm::arg(Object* o) {
-  refs_.push_back(Ref{o, false, false});
+  refs_.push_back(Ref{o, false, false, 0});
   return reinterpret_cast<jobject>(&refs_.back());
 }
 

@@ -5,7 +5,9 @@
 // -Xcheck:jni would, and more strictly: a call made with an exception pending,
 // a borrowed UTF buffer handed back twice or never, a deleted local reference
 // used again (deleted, or freed with its frame of local references), a frame
-// pushed and never popped, bytes that are not modified UTF-8 given to
+// pushed and never popped, a frame holding more live local references than
+// the JVM guarantees it room for (16 in a native's own frame, the capacity
+// asked for in a pushed one), bytes that are not modified UTF-8 given to
 // NewStringUTF, or a field set with a value of the wrong type each fail the
 // running test. Every other slot of the function table fails the test when
 // called.
@@ -46,6 +48,12 @@ class Jvm {
 
   JNIEnv* env() { return &env_; }
 
+  // The JVM calls a native with `env`: the local references of the call
+  // before are freed, as the JVM freed them when it returned (they stay
+  // countable until now), and the native starts in its own frame, with room
+  // for 16. bridge::Native calls it before every call.
+  static void enter_native(JNIEnv* env);
+
   // Objects that a test passes to a native as its arguments.
   jstring string(std::u16string const& s);
   jstring utf8(std::string const& s);  // from a UTF-8 literal
@@ -83,10 +91,22 @@ class Jvm {
 
  private:
   friend struct Functions;  // the function table, in fake_jni.cpp
+  // The local references a native may make in its own frame: JNI guarantees
+  // 16.
+  static constexpr int kNativeFrameRoom = 16;
   struct Ref {
     Object* target;
     bool local;
     bool deleted;
+    size_t frame;  // of a local reference: its frame's index in frames_
+  };
+  // A frame of local references: the native's own (frames_[0]) or a pushed
+  // one.
+  struct Frame {
+    size_t first;  // the index in refs_ of its first reference
+    int room;      // the live references the JVM guarantees it
+    int live;
+    bool overflowed;  // already reported
   };
   struct Field {
     Object* cls;
@@ -99,6 +119,7 @@ class Jvm {
   Object* deref(jobject ref, char const* what);
   jobject local(Object* o);
   jobject arg(Object* o);
+  void free_locals(size_t from);  // every live local reference made since refs_[from]
   Object* new_object(Object::Kind kind, std::string const& class_name);
   Object* class_named(std::string const& name);
   void unexpected(size_t slot);
@@ -116,7 +137,7 @@ class Jvm {
   std::map<std::string, int> failures_;
   std::map<char const*, std::pair<Ref*, char*>> borrowed_;  // UTF buffers lent
   std::deque<Field> field_ids_;
-  std::vector<size_t> frames_;  // per pushed frame: the index of its first ref
+  std::vector<Frame> frames_;
   std::string exception_class_, exception_message_;
   int live_locals_ = 0, peak_locals_ = 0;
 };

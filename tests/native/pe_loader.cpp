@@ -5,7 +5,11 @@
 
 #include <strings.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,10 +92,14 @@ namespace {
 //
 // One per thread: a call's allocations, frees and hand-overs all happen on
 // the thread that made the call, so the ledger needs no lock.
+//
+// A block is forgotten once freed: the C library may hand its address out
+// again, to the DLL's own malloc or to a stand-in, and then it is a new block.
 struct Ledger {
-  std::unordered_map<void const*, bool> handed;  // block from a stand-in -> freed yet
-  std::unordered_set<void const*> values;        // CMA values: the agent's, never freed
-  std::unordered_set<void const*> own;           // the DLL's own blocks, not yet freed
+  std::unordered_set<void const*> handed;  // blocks from a stand-in, not yet freed
+  std::unordered_set<void const*> values;  // CMA values: the agent's, never freed
+  std::unordered_set<void const*> own;     // the DLL's own blocks, not yet freed
+  std::unordered_set<void const*> freed;   // freed, and not handed out since
   std::vector<std::string> faults;
 };
 thread_local Ledger ledger;
@@ -103,32 +111,32 @@ std::string hex(void const* p) {
 }
 
 void hand_over(void const* block) {
-  if (block != nullptr) ledger.handed[block] = false;
+  if (block == nullptr) return;
+  ledger.freed.erase(block);
+  ledger.handed.insert(block);
 }
 
 // MSVCR80's free and malloc, as the DLL sees them.
 void dll_free(void* block) {
   if (block == nullptr) return;
-  auto it = ledger.handed.find(block);
-  if (it != ledger.handed.end()) {
-    if (it->second) {
+  if (ledger.handed.erase(block) == 0 && ledger.own.erase(block) == 0) {
+    if (ledger.values.count(block) != 0)
+      ledger.faults.push_back("freed the agent's CMA value " + hex(block));
+    else if (ledger.freed.count(block) != 0)
       ledger.faults.push_back("freed twice: " + hex(block));
-      return;
-    }
-    it->second = true;
-  } else if (ledger.values.count(block) != 0) {
-    ledger.faults.push_back("freed the agent's CMA value " + hex(block));
-    return;
-  } else if (ledger.own.erase(block) == 0) {
-    ledger.faults.push_back("freed a block it was never given: " + hex(block));
+    else
+      ledger.faults.push_back("freed a block it was never given: " + hex(block));
     return;
   }
+  ledger.freed.insert(block);
   std::free(block);
 }
 
 void* dll_malloc(size_t size) {
   void* block = std::malloc(size);
-  if (block != nullptr) ledger.own.insert(block);
+  if (block == nullptr) return nullptr;
+  ledger.freed.erase(block);
+  ledger.own.insert(block);
   return block;
 }
 
@@ -181,8 +189,72 @@ struct Module {
   uint32_t size;
   uint32_t entry;  // relative address of the entry point
   std::unordered_map<std::string, uint32_t> exports;
+  // "<dll>!<name>" (the DLL's name in lower case) -> the relative address of
+  // its slot in the import address table
+  std::unordered_map<std::string, uint32_t> imports;
 };
 std::unordered_map<void*, Module> modules;
+
+std::string import_key(std::string dll, std::string const& name) {
+  for (char& c : dll) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return dll + "!" + name;
+}
+
+// The mapped image. Every table the loader reads from it is checked to lie
+// inside it first: a malformed DLL gets an error, not a read or write of
+// memory beyond it.
+struct Image {
+  uint8_t* base;
+  uint32_t size;
+
+  // True if the `bytes` at relative address `at` lie inside the image.
+  bool holds(uint64_t at, uint64_t bytes) const { return at <= size && bytes <= size - at; }
+  // The NUL-terminated string at relative address `at`, or null if it does
+  // not end inside the image.
+  char const* string(uint64_t at) const {
+    if (at >= size) return nullptr;
+    char const* s = reinterpret_cast<char const*>(base + at);
+    return std::memchr(s, 0, size - at) != nullptr ? s : nullptr;
+  }
+};
+
+std::atomic<int> mapped{0};  // images mapped and not unmapped
+
+// Memory for an image, away from the DLL's preferred base so that its
+// relocations must be right. It is unmapped when it goes out of scope unless
+// a loaded module keeps it (release), so a load that fails leaves nothing.
+class Mapping {
+ public:
+  Mapping(uint32_t size, uint32_t preferred) : size_(size) {
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == reinterpret_cast<void*>(preferred)) {
+      void* taken = at;
+      at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      munmap(taken, size);
+    }
+    if (at == MAP_FAILED) return;
+    base_ = static_cast<uint8_t*>(at);
+    ++mapped;
+  }
+  ~Mapping() {
+    if (base_ == nullptr) return;
+    munmap(base_, size_);
+    --mapped;
+  }
+  Mapping(Mapping const&) = delete;
+  Mapping& operator=(Mapping const&) = delete;
+
+  Image image() const { return Image{base_, size_}; }
+  uint8_t* release() {
+    uint8_t* base = base_;
+    base_ = nullptr;
+    return base;
+  }
+
+ private:
+  uint8_t* base_ = nullptr;
+  uint32_t size_;
+};
 
 // What an import of the DLL binds to, by ordinal or by name; null with
 // *error set if it must not have it. Windows compares DLL names without
@@ -218,75 +290,67 @@ void* bind(std::string const& dll, bool by_ordinal, uint32_t ordinal, std::strin
   return nullptr;
 }
 
-// Maps the file's sections at a fresh address; null on a malformed file.
-uint8_t* map_sections(std::vector<uint8_t> const& file, uint32_t pe, std::string* error) {
+// Sets *error to `why` and returns false: a table the loader refuses.
+bool refuse(std::string* error, std::string const& why) {
+  *error = why;
+  return false;
+}
+
+// Copies the file's headers and sections into the image; false on a
+// malformed file.
+bool map_sections(std::vector<uint8_t> const& file, uint32_t pe, Image image,
+                  std::string* error) {
   uint8_t const* f = file.data();
   uint8_t const* coff = f + pe + 4;
   uint8_t const* optional = coff + 20;
-  uint32_t preferred = u32(optional + 28), size = u32(optional + 56);
   uint32_t headers = u32(optional + 60);
   uint16_t sections = u16(coff + 2);
-  uint8_t const* section = optional + u16(coff + 16);
-  if (headers > file.size() || headers > size ||
-      section + 40u * sections > f + file.size()) {
-    *error = "its headers lie outside the file or the image";
-    return nullptr;
-  }
-  // Away from the preferred base, so that the relocations must be right.
-  void* taken = nullptr;
-  void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (at == reinterpret_cast<void*>(preferred)) {
-    taken = at;
-    at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  }
-  if (taken != nullptr) munmap(taken, size);
-  if (at == MAP_FAILED) {
-    *error = "no memory for its image";
-    return nullptr;
-  }
-  auto* base = static_cast<uint8_t*>(at);
-  std::memcpy(base, f, headers);
+  // The section table is read again from the image's copy of the headers.
+  uint64_t table = pe + 24 + uint64_t{u16(coff + 16)}, table_end = table + 40u * sections;
+  if (headers > file.size() || headers > image.size || table_end > headers)
+    return refuse(error, "its headers lie outside the file or the image");
+  std::memcpy(image.base, f, headers);
+  uint8_t const* section = f + table;
   for (uint16_t i = 0; i < sections; ++i, section += 40) {
     uint32_t virtual_size = u32(section + 8), address = u32(section + 12);
     uint32_t raw_size = u32(section + 16), raw = u32(section + 20);
     uint32_t copied = virtual_size != 0 && virtual_size < raw_size ? virtual_size : raw_size;
-    if (raw > file.size() || copied > file.size() - raw || address > size ||
-        copied > size - address || virtual_size > size - address) {
-      *error = "a section lies outside the file or the image";
-      munmap(base, size);
-      return nullptr;
-    }
-    std::memcpy(base + address, f + raw, copied);
+    if (raw > file.size() || copied > file.size() - raw || !image.holds(address, copied) ||
+        !image.holds(address, virtual_size))
+      return refuse(error, "a section lies outside the file or the image");
+    std::memcpy(image.base + address, f + raw, copied);
   }
-  return base;
+  return true;
 }
 
-// Applies the base relocations for a load at `base`.
-bool relocate(uint8_t* base, uint8_t const* optional, std::string* error) {
-  uint32_t delta = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base)) - u32(optional + 28);
+// Applies the base relocations for a load at the image's base.
+bool relocate(Image image, uint8_t const* optional, std::string* error) {
+  uint32_t delta =
+      static_cast<uint32_t>(reinterpret_cast<uintptr_t>(image.base)) - u32(optional + 28);
   uint8_t const* directory = optional + 96 + 8 * kRelocationDirectory;
-  uint32_t at = u32(directory), end = at + u32(directory + 4);
-  if (at == 0 || end == at) {
-    *error = "it has no base relocations, so it cannot load where its preferred base is taken";
-    return false;
-  }
+  uint32_t at = u32(directory), size = u32(directory + 4);
+  if (at == 0 || size == 0)
+    return refuse(error,
+                  "it has no base relocations, so it cannot load where its preferred base is taken");
+  if (!image.holds(at, size))
+    return refuse(error, "its base relocation table lies outside the image");
+  uint32_t end = at + size;
   while (at + 8 <= end) {
-    uint32_t page = u32(base + at), block = u32(base + at + 4);
-    if (block < 8 || block > end - at) {
-      *error = "a base relocation block is malformed";
-      return false;
-    }
+    uint32_t page = u32(image.base + at), block = u32(image.base + at + 4);
+    if (block < 8 || block > end - at)
+      return refuse(error, "a base relocation block is malformed");
     for (uint32_t e = at + 8; e + 2 <= at + block; e += 2) {
-      uint16_t entry = u16(base + e);
+      uint16_t entry = u16(image.base + e);
       uint16_t type = entry >> 12;
       if (type == kRelocationAbsolute) continue;
-      if (type != kRelocationHighLow) {
-        *error = "a base relocation of type " + std::to_string(type) + " (only HIGHLOW is expected)";
-        return false;
-      }
-      uint8_t* target = base + page + (entry & 0xFFF);
-      uint32_t value = u32(target) + delta;
-      std::memcpy(target, &value, 4);
+      if (type != kRelocationHighLow)
+        return refuse(error, "a base relocation of type " + std::to_string(type) +
+                                 " (only HIGHLOW is expected)");
+      uint64_t target = uint64_t{page} + (entry & 0xFFF);
+      if (!image.holds(target, 4))
+        return refuse(error, "a base relocation lies outside the image");
+      uint32_t value = u32(image.base + target) + delta;
+      std::memcpy(image.base + target, &value, 4);
     }
     at += block;
   }
@@ -294,64 +358,88 @@ bool relocate(uint8_t* base, uint8_t const* optional, std::string* error) {
 }
 
 // Binds every import, writing each address into the import address table.
-bool bind_imports(uint8_t* base, uint8_t const* optional, std::string* error) {
+bool bind_imports(Module* m, Image image, uint8_t const* optional, std::string* error) {
   uint8_t const* directory = optional + 96 + 8 * kImportDirectory;
   if (u32(directory) == 0) return true;
-  for (uint8_t* d = base + u32(directory); u32(d + 12) != 0; d += 20) {
-    std::string dll = reinterpret_cast<char const*>(base + u32(d + 12));
-    uint32_t lookup = u32(d) != 0 ? u32(d) : u32(d + 16);
-    uint8_t* table = base + u32(d + 16);
-    for (uint32_t i = 0; u32(base + lookup + 4 * i) != 0; ++i) {
-      uint32_t entry = u32(base + lookup + 4 * i);
+  std::string const outside = "its import table lies outside the image";
+  for (uint64_t d = u32(directory);; d += 20) {
+    if (!image.holds(d, 20)) return refuse(error, outside);
+    uint8_t const* descriptor = image.base + d;
+    if (u32(descriptor + 12) == 0) return true;
+    char const* dll = image.string(u32(descriptor + 12));
+    if (dll == nullptr) return refuse(error, outside);
+    uint32_t lookup = u32(descriptor) != 0 ? u32(descriptor) : u32(descriptor + 16);
+    uint32_t table = u32(descriptor + 16);
+    for (uint64_t i = 0;; ++i) {
+      if (!image.holds(lookup + 4 * i, 4)) return refuse(error, outside);
+      uint32_t entry = u32(image.base + lookup + 4 * i);
+      if (entry == 0) break;
       bool by_ordinal = (entry & kImportByOrdinal) != 0;
       uint32_t ordinal = by_ordinal ? entry & 0xFFFF : 0;
-      std::string name =
-          by_ordinal ? "" : reinterpret_cast<char const*>(base + entry + 2);  // after the hint
+      char const* name = by_ordinal ? "" : image.string(uint64_t{entry} + 2);  // after the hint
+      if (name == nullptr || !image.holds(table + 4 * i, 4)) return refuse(error, outside);
       void* address = bind(dll, by_ordinal, ordinal, name, error);
       if (address == nullptr) return false;
       uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
-      std::memcpy(table + 4 * i, &value, 4);
+      std::memcpy(image.base + table + 4 * i, &value, 4);
+      m->imports[import_key(dll, by_ordinal ? "#" + std::to_string(ordinal) : name)] =
+          static_cast<uint32_t>(table + 4 * i);
     }
   }
-  return true;
 }
 
 // The DLL's exported names, with their relative addresses.
-bool read_exports(Module* m, uint8_t const* optional, std::string* error) {
+bool read_exports(Module* m, Image image, uint8_t const* optional, std::string* error) {
   uint8_t const* directory = optional + 96 + 8 * kExportDirectory;
   uint32_t at = u32(directory), size = u32(directory + 4);
   if (at == 0) return true;
-  uint8_t const* e = m->base + at;
+  std::string const outside = "its export table lies outside the image";
+  if (!image.holds(at, 40)) return refuse(error, outside);
+  uint8_t const* e = image.base + at;
   uint32_t functions = u32(e + 20), names = u32(e + 24);
-  uint8_t const* addresses = m->base + u32(e + 28);
-  uint8_t const* name_table = m->base + u32(e + 32);
-  uint8_t const* ordinals = m->base + u32(e + 36);
+  uint32_t addresses = u32(e + 28), name_table = u32(e + 32), ordinals = u32(e + 36);
+  if (!image.holds(addresses, 4ull * functions) || !image.holds(name_table, 4ull * names) ||
+      !image.holds(ordinals, 2ull * names))
+    return refuse(error, outside);
   for (uint32_t i = 0; i < names; ++i) {
-    std::string name = reinterpret_cast<char const*>(m->base + u32(name_table + 4 * i));
-    uint16_t index = u16(ordinals + 2 * i);
-    uint32_t address = index < functions ? u32(addresses + 4 * index) : 0;
-    if (address == 0 || address >= m->size || (address >= at && address < at + size)) {
-      *error = "the export " + name + " is forwarded or lies outside the image";
-      return false;
-    }
+    char const* name = image.string(u32(image.base + name_table + 4 * i));
+    if (name == nullptr) return refuse(error, outside);
+    uint16_t index = u16(image.base + ordinals + 2 * i);
+    uint32_t address = index < functions ? u32(image.base + addresses + 4 * index) : 0;
+    if (address == 0 || address >= m->size || (address >= at && address - at < size))
+      return refuse(error,
+                    std::string("the export ") + name + " is forwarded or lies outside the image");
     m->exports[name] = address;
   }
   return true;
 }
 
-// Gives each section the access its characteristics ask for, so that a write
-// to the DLL's code or constants faults as on Windows.
-void protect(Module const& m, uint8_t const* coff) {
+// Gives every page of the image the access that its sections ask for (where
+// sections share a page, what each of them asks for), and the rest, the
+// headers among it, read-only: so that a write to the DLL's code or
+// constants faults as on Windows.
+bool protect(Image image, uint8_t const* coff, std::string* error) {
   uint8_t const* optional = coff + 20;
   uint8_t const* section = optional + u16(coff + 16);
-  mprotect(m.base, u32(optional + 60), PROT_READ);
+  uint64_t const page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  std::vector<int> access((image.size + page - 1) / page, -1);  // -1: no section's
   for (uint16_t i = 0; i < u16(coff + 2); ++i, section += 40) {
     uint32_t flags = u32(section + 36), address = u32(section + 12);
     uint32_t size = u32(section + 8) != 0 ? u32(section + 8) : u32(section + 16);
     int prot = (flags & kSectionRead ? PROT_READ : 0) | (flags & kSectionWrite ? PROT_WRITE : 0) |
                (flags & kSectionExecute ? PROT_EXEC : 0);
-    if (address % 4096 == 0) mprotect(m.base + address, size, prot);
+    for (uint64_t p = address / page; p * page < uint64_t{address} + size; ++p)
+      access[p] = (access[p] < 0 ? 0 : access[p]) | prot;
   }
+  for (size_t p = 0; p < access.size();) {
+    size_t q = p + 1;  // pages [p, q) take the same access
+    while (q < access.size() && access[q] == access[p]) ++q;
+    int prot = access[p] < 0 ? PROT_READ : access[p];
+    if (mprotect(image.base + p * page, (q - p) * page, prot) != 0)
+      return refuse(error, std::string("its pages cannot be protected: ") + std::strerror(errno));
+    p = q;
+  }
+  return true;
 }
 
 // Runs the entry point, DllMain(module, reason, null), as Windows does.
@@ -370,8 +458,12 @@ void* load(char const* path, std::string* error) {
     return nullptr;
   }
   std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return load(file, path, error);
+}
+
+void* load(std::vector<uint8_t> const& file, std::string const& name, std::string* error) {
   if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
-    *error = std::string(path) + " is not a DLL (no MZ header)";
+    *error = name + " is not a DLL (no MZ header)";
     return nullptr;
   }
   // The signature, the COFF header and an optional header with all 16 data
@@ -379,53 +471,71 @@ void* load(char const* path, std::string* error) {
   uint32_t pe = u32(&file[kPeOffset]);
   if (pe > file.size() || file.size() - pe < 4 + 20 + 96 + 8 * 16 ||
       std::memcmp(&file[pe], "PE\0\0", 4) != 0) {
-    *error = std::string(path) + " has no PE header";
+    *error = name + " has no PE header";
     return nullptr;
   }
   uint8_t const* coff = &file[pe + 4];
   uint8_t const* optional = coff + 20;
   if (u16(coff) != kMachineI386 || !(u16(coff + 18) & kFileDll) || u16(optional) != kMagicPe32) {
-    *error = std::string(path) + " is not a 32-bit x86 DLL";
+    *error = name + " is not a 32-bit x86 DLL";
     return nullptr;
   }
-  if (u32(optional + 16) == 0) {
-    *error = std::string(path) + " has no entry point";
+  Module m{nullptr, u32(optional + 56), u32(optional + 16), {}, {}};
+  if (m.entry == 0) {
+    *error = name + " has no entry point";
+    return nullptr;
+  }
+  if (m.entry >= m.size) {
+    *error = name + ": its entry point lies outside the image";
     return nullptr;
   }
   if (u16(coff + 18) & kFileRelocsStripped) {
-    *error = std::string(path) + ": its relocations are stripped";
+    *error = name + ": its relocations are stripped";
     return nullptr;
   }
   if (u32(optional + 96 + 8 * kTlsDirectory + 4) != 0) {
-    *error = std::string(path) + " has thread-local storage, which nothing here sets up";
+    *error = name + " has thread-local storage, which nothing here sets up";
+    return nullptr;
+  }
+  Mapping mapping(m.size, u32(optional + 28));
+  Image image = mapping.image();
+  if (image.base == nullptr) {
+    *error = name + ": no memory for its image";
     return nullptr;
   }
   std::string why;
-  uint8_t* base = map_sections(file, pe, &why);
-  if (base == nullptr) {
-    *error = std::string(path) + ": " + why;
+  if (!map_sections(file, pe, image, &why)) {
+    *error = name + ": " + why;
     return nullptr;
   }
-  Module m{base, u32(optional + 56), u32(optional + 16), {}};
   // From here on read the headers from the mapped image.
-  coff = base + pe + 4;
+  m.base = image.base;
+  coff = image.base + pe + 4;
   optional = coff + 20;
-  if (!relocate(base, optional, &why) || !bind_imports(base, optional, &why) ||
-      !read_exports(&m, optional, &why)) {
-    munmap(base, m.size);
-    *error = std::string(path) + ": " + why;
+  if (!relocate(image, optional, &why) || !bind_imports(&m, image, optional, &why) ||
+      !read_exports(&m, image, optional, &why) || !protect(image, coff, &why)) {
+    *error = name + ": " + why;
     return nullptr;
   }
-  protect(m, coff);
   for (uint32_t reason : {kProcessAttach, kThreadAttach, kThreadDetach}) {
     if (!notify(m, reason)) {
-      *error = std::string(path) + ": the entry point did not answer TRUE to notification " +
+      *error = name + ": the entry point did not answer TRUE to notification " +
                std::to_string(reason) + " or did not pop its 12 bytes";
       return nullptr;
     }
   }
-  modules[base] = std::move(m);
-  return base;
+  modules[mapping.release()] = std::move(m);
+  return image.base;
+}
+
+int images_mapped() { return mapped; }
+
+void const* bound_import(void* module, std::string const& dll, std::string const& name) {
+  auto m = modules.find(module);
+  if (m == modules.end()) return nullptr;
+  auto slot = m->second.imports.find(import_key(dll, name));
+  if (slot == m->second.imports.end()) return nullptr;
+  return reinterpret_cast<void const*>(static_cast<uintptr_t>(u32(m->second.base + slot->second)));
 }
 
 void* find_export(void* module, std::string const& name) {
@@ -444,8 +554,8 @@ void begin_call() { ledger = Ledger{}; }
 
 std::vector<std::string> end_call() {
   std::vector<std::string> faults = std::move(ledger.faults);
-  for (auto const& block : ledger.handed)
-    if (!block.second) faults.push_back("never freed " + hex(block.first) + ", handed over by a stand-in");
+  for (void const* block : ledger.handed)
+    faults.push_back("never freed " + hex(block) + ", handed over by a stand-in");
   for (void const* block : ledger.own)
     faults.push_back("never freed " + hex(block) + ", which it allocated");
   ledger = Ledger{};

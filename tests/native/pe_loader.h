@@ -23,8 +23,20 @@ namespace pe {
 // Maps the DLL at `path`, binds its imports and runs its entry point for
 // process attach, thread attach and thread detach. Returns the module's base,
 // or null with the reason in *error (an import it must not have, a name where
-// an ordinal belongs, no base relocations, an entry point answering FALSE...).
+// an ordinal belongs, no base relocations, a table that lies outside the
+// image, an entry point answering FALSE...); a load that fails leaves nothing
+// mapped.
 void* load(char const* path, std::string* error);
+// The same for a DLL's bytes; `name` stands for the file in *error.
+void* load(std::vector<uint8_t> const& file, std::string const& name, std::string* error);
+
+// How many DLL images this process holds mapped.
+int images_mapped();
+
+// The address bound for the import `name` of `dll` (which is compared without
+// regard to case) in a loaded module's import address table, which the DLL
+// calls for it; null if it has no such import.
+void const* bound_import(void* module, std::string const& dll, std::string const& name);
 
 // The address of the export `name` of a loaded module, or null.
 void* find_export(void* module, std::string const& name);
