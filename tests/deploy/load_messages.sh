@@ -72,7 +72,7 @@ expect() {
 # 0 exactly when the library loaded; it must print the line `also`, if given,
 # and no WARNING. If quoted, every line it printed must appear in the guide,
 # but for those that depend on the machine: the JVM's version and the default
-# folders of its ld.so.
+# folders of its ld.so; if "verdict", its verdict line.
 doctor() {
   local what=$1 quoted=$2 verdict=$3 also=$4
   shift 4
@@ -90,8 +90,8 @@ doctor() {
   fi
   echo "ok   doctor, $what:"
   while IFS= read -r line; do
-    if [ "$quoted" = quoted ] && [[ "$line" != "JVM: "* && "$line" != "  the default folders: "* ]] &&
-       ! grep -qxF -- "$line" "$guide"; then
+    if { [ "$quoted" = quoted ] && [[ "$line" != "JVM: "* && "$line" != "  the default folders: "* ]] ||
+         [ "$quoted" = verdict ] && [[ "$line" = "Verdict: "* ]]; } && ! grep -qxF -- "$line" "$guide"; then
       echo "FAIL   the guide does not quote: $line"; status=1
     else
       echo "       $line"
@@ -138,6 +138,17 @@ doctor "agent libraries missing" $sample \
 cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
 check "agent libraries beside it" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
 doctor "agent libraries beside it" plain "Verdict: the library loaded." "" "${java[@]}"
+
+# An agent library of another version, without one of the operations: the
+# library, bound at load, fails to load, naming the symbol.
+cp "$build"/lib/lacking/libqelagtapi.so "$lib"/
+check "agent library lacking an operation" quoted \
+  "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names" \
+  "${java[@]}"
+doctor "agent library lacking an operation" verdict \
+  "Verdict: /opt/qel/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines: /opt/qel/lib/libqelagtapi.so or /opt/qel/lib/libJQelAgtbase.so is from another version of the product; take the product's libraries from one installation of the version that libJQelAgtMsg.so is made for (see \"A library it depends on lacks a function\" in DEPLOYMENT.md)." \
+  "" "${java[@]}"
+cp "$build"/lib/libqelagtapi.so "$lib"/
 
 # Java 24 and later, where installed: their warning when a class on the class
 # path loads a native library, quoted by the guide; none with native access

@@ -4,7 +4,8 @@
 # Windows DLL, the x86-64 and the i386 Linux library) with all it needs in
 # place, makes one change, runs `java -jar jqel-doctor.jar` there and fails
 # unless the verdict line begins as the row says, the exit status is 0 exactly
-# when the library loaded, and the output holds the row's line, if any.
+# when the library loaded, and the output holds each of the row's lines (none
+# that contains one marked with "!"). A run that hangs fails after two minutes.
 #
 # The Windows rows give the doctor a Windows JVM's facts through its test
 # properties (jqel.doctor.*), so that its Windows search runs here. This JVM
@@ -12,11 +13,12 @@
 # section a verdict cites must be one of the deployment guide's, and no output
 # may hold a stack trace.
 # usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <linux build> <linux-x86 build>
-#                    <x86 DLL> <folder of the x64 DLL and its stand-ins> <java...>
+#                    <x86 DLL> <folder of the doctor's i386 test DLLs>
+#                    <folder of the x64 DLL and its stand-ins> <java...>
 set -u
 work=$(realpath -m "$1") jar=$(realpath "$2") guide=$3 linux64=$4 linux32=$5
-dll86=$(realpath "$6") x64=$(realpath "$7")
-shift 7
+dll86=$(realpath "$6") dlls=$(realpath "$7") x64=$(realpath "$8")
+shift 8
 java=("$@")
 status=0
 rm -rf "$work" && mkdir -p "$work"
@@ -34,9 +36,9 @@ policy=x86_policy.8.0.microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_ec
 
 # lay <layout>, in the row's folder: lib/ holds the library and is
 # java.library.path; for Windows, prod/ holds the agent's DLLs and is PATH,
-# jre/bin is the folder of java.exe, win/ the Windows folder. The doctor reads
-# only the format and machine of the DLLs a DLL imports, so copies of the x86
-# DLL stand for the i386 ones (the x86 build makes no other).
+# jre/bin/java.exe is the program, win/ the Windows folder. The doctor neither
+# follows nor checks the DLLs of the system folder, so any DLL stands for them.
+# The i386 DLLs that the x86 DLL imports are the doctor's test DLLs.
 lay() {
   args=(-Djava.library.path="$PWD/lib")
   mkdir lib
@@ -44,7 +46,7 @@ lay() {
     x86|x64)
       mkdir -p prod jre/bin win/System win/System32
       args+=(-Djqel.doctor.os=windows -Djqel.doctor.windir="$PWD/win"
-             -Djqel.doctor.javabin="$PWD/jre/bin" -Djqel.doctor.path="$PWD/prod") ;;
+             -Djqel.doctor.command="$PWD/jre/bin/java.exe" -Djqel.doctor.path="$PWD/prod") ;;
   esac
   case $1 in
     x86)
@@ -52,12 +54,12 @@ lay() {
       mkdir -p win/SysWOW64 "win/WinSxS/$sxs"
       args+=(-Djqel.doctor.arch=x86)
       cp "$dll86" lib/JQelAgtMsg.dll
-      cp "$dll86" prod/libqelagtapi.dll && cp "$dll86" prod/JQelAgtbase.dll
-      cp "$dll86" "win/WinSxS/$sxs/msvcr80.dll" ;;
+      cp "$dlls"/agent.dll prod/libqelagtapi.dll && cp "$dlls"/converter.dll prod/JQelAgtbase.dll
+      cp "$dlls"/msvcr80.dll "win/WinSxS/$sxs/msvcr80.dll" ;;
     x64)
       args+=(-Djqel.doctor.arch=amd64)
       cp "$x64"/JQelAgtMsg.dll lib/ && cp "$x64"/libqelagtapi.dll "$x64"/JQelAgtbase.dll prod/
-      cp "$x64"/libqelagtapi.dll win/System32/msvcrt.dll ;;
+      cp "$x64"/libqelagtapi.dll win/System32/msvcrt.dll && cp "$x64"/libqelagtapi.dll win/System32/KERNEL32.dll ;;
     linux64|linux32)
       cp -a "$work/$1/." lib/ ;;
   esac
@@ -73,53 +75,67 @@ unprivileged() {
 }
 
 # name | layout | change, run in the row's folder (may add JVM arguments to args) |
-# how the verdict begins ($W: the row's folder) | a line the output holds (optional)
+# how the verdict begins ($W: the row's folder) | lines the output holds ("!": holds no line containing it)
+vc80='the side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in $W/win/WinSxS'
+vc80_package='install the Microsoft Visual C++ 2005 SP1 Redistributable Package (x86), 8.0.50727.762 or later, also on 64-bit Windows'
 rows=(
-  'x86: all in place|x86|:|nothing the doctor checks is wrong, but the JVM cannot load the library'
+  'x86: all in place|x86|:|nothing the doctor checks is wrong, but the JVM cannot load the library: look up its error'
   'x86: agent DLL missing|x86|rm prod/libqelagtapi.dll|libqelagtapi.dll is in none of the folders Windows looks in'
-  'x86: agent DLL 64-bit|x86|cp "$x64"/libqelagtapi.dll prod/|$W/prod/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, is built for AMD64 (64-bit), the JVM for x86 (32-bit)'
-  'x86: a 64-bit DLL in the folder of java.exe comes first|x86|cp "$x64"/JQelAgtbase.dll jre/bin/|$W/jre/bin/JQelAgtbase.dll, the first JQelAgtbase.dll that Windows finds, is built for AMD64'
-  'x86: System32 is not the system folder of a 32-bit JVM|x86|cp "$x64"/libqelagtapi.dll win/System32/|nothing the doctor checks is wrong'
-  'x86: the current folder comes before PATH|x86|cp "$x64"/libqelagtapi.dll .|$W/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, is built for AMD64'
+  'x86: only a 64-bit agent DLL|x86|cp "$x64"/libqelagtapi.dll prod/|libqelagtapi.dll is in none of the folders Windows looks in; only a 64-bit libqelagtapi.dll is there, at $W/prod/libqelagtapi.dll, which Windows passes over: put the folder that holds one built for x86 (32-bit) on PATH (see "A library it depends on is built for the other bitness"'
+  'x86: a 64-bit agent DLL earlier on PATH, a 32-bit one later|x86|mkdir p64 && cp "$x64"/libqelagtapi.dll p64/ && args+=(-Djqel.doctor.path="$PWD/p64;$PWD/prod")|nothing the doctor checks is wrong|  libqelagtapi.dll: $W/prod/libqelagtapi.dll, PE i386 (32-bit); passed over $W/p64/libqelagtapi.dll, which is built for AMD64 (64-bit), the JVM for x86 (32-bit)'
+  'x86: agent DLL lacking ordinal 40|x86|cp "$dlls"/agent-lacking-40.dll prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll lacks ordinal 40, which JQelAgtMsg.dll imports from it: it is from another version of the product than JQelAgtMsg.dll; put the folder of the right libqelagtapi.dll on PATH before $W/prod (see "A library it depends on lacks a function"|  libqelagtapi.dll: $W/prod/libqelagtapi.dll, PE i386 (32-bit); lacks ordinal 40'
+  'x86: converter DLL lacking a decorated name|x86|cp "$dlls"/converter-lacking.dll prod/JQelAgtbase.dll|$W/prod/JQelAgtbase.dll lacks ?convertStringToUTF@@YAPAV_jstring@@PADPAUJNIEnv_@@@Z, which JQelAgtMsg.dll imports from it'
+  'x86: a DLL that the agent DLL imports is missing|x86|cp "$dlls"/agent-needing-core.dll prod/libqelagtapi.dll|libqelagtcore.dll is in none of the folders Windows looks in (JQelAgtMsg.dll -> libqelagtapi.dll -> libqelagtcore.dll)|    libqelagtcore.dll: not found'
+  'x86: the program'"'"'s folder comes first|x86|cp "$dlls"/agent-lacking-40.dll jre/bin/libqelagtapi.dll|$W/jre/bin/libqelagtapi.dll lacks ordinal 40|  $W/jre/bin (the program'"'"'s folder: java.exe)'
+  'x86: Java 8, the program in the JDK'"'"'s bin|x86|mkdir -p jdk/bin jdk/jre/bin && touch jdk/bin/java.exe && mv prod/libqelagtapi.dll jdk/bin/ && args+=(-Djqel.doctor.command= -Djqel.doctor.javahome="$PWD/jdk/jre")|nothing the doctor checks is wrong|  libqelagtapi.dll: $W/jdk/bin/libqelagtapi.dll, PE i386 (32-bit)|  $W/jdk/jre/bin (the program'"'"'s folder, if it is java.home'"'"'s java.exe; assumed, as Java 8 does not say which program runs)'
+  'x86: the program named by jqel.doctor.program|x86|mkdir svc && touch svc/service.exe && mv prod/libqelagtapi.dll svc/ && args+=(-Djqel.doctor.program="$PWD/svc/service.exe")|nothing the doctor checks is wrong|  $W/svc (the program'"'"'s folder: service.exe, as jqel.doctor.program names it)'
+  'x86: jqel.doctor.program names no file|x86|args+=(-Djqel.doctor.program="$PWD/svc/service.exe")|jqel.doctor.program names $W/svc/service.exe, which is no file'
+  'x86: System32 is not the system folder of a 32-bit JVM|x86|cp "$dlls"/agent-lacking-40.dll win/System32/libqelagtapi.dll|nothing the doctor checks is wrong'
+  'x86: the current folder comes before PATH|x86|cp "$dlls"/agent-lacking-40.dll libqelagtapi.dll|$W/libqelagtapi.dll lacks ordinal 40, which JQelAgtMsg.dll imports from it: it is from another version of the product than JQelAgtMsg.dll; start the program in another folder'
   'x86: names that differ in case|x86|mv prod/JQelAgtbase.dll prod/jqelagtbase.dll|nothing the doctor checks is wrong|  JQelAgtbase.dll: $W/prod/jqelagtbase.dll, PE i386 (32-bit)'
   'x86: agent DLLs beside the library, not on PATH|x86|mv prod/*.dll lib/|JQelAgtbase.dll is beside JQelAgtMsg.dll in $W/lib, where Windows does not look for it: put $W/lib on PATH'
   'x86: PATH empty|x86|args+=(-Djqel.doctor.path=)|JQelAgtbase.dll is in none of the folders Windows looks in|  PATH: empty'
-  'x86: side-by-side runtime absent|x86|rm -r win/WinSxS/*|the side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in $W/win/WinSxS'
+  'x86: side-by-side runtime absent|x86|rm -r win/WinSxS/*|'"$vc80: $vc80_package"
+  'x86: only a 64-bit side-by-side runtime|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/x86_/amd64_}"|'"$vc80; only one for another processor is there, at \$W/win/WinSxS/${sxs/x86_/amd64_}: $vc80_package"
   'x86: a later runtime, with its policy|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/762/6195}"; mkdir "win/WinSxS/$policy"|nothing the doctor checks is wrong|Manifest: side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762: $W/win/WinSxS/x86_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_10b2f55f9bffb8f8'
   'x86: a later runtime, without a policy|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/762/6195}"|the side-by-side assembly Microsoft.VC80.CRT'
-  'x86: in a 64-bit JVM|x86|args+=(-Djqel.doctor.arch=amd64)|$W/lib/JQelAgtMsg.dll is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM (see "A 32-bit library in a 64-bit JVM"'
-  'x86: DLL truncated|x86|head -c 300 "$dll86" >lib/JQelAgtMsg.dll|$W/lib/JQelAgtMsg.dll is truncated or corrupt'
+  'x86: in a 64-bit JVM, nothing judged against it|x86|args+=(-Djqel.doctor.arch=amd64)|$W/lib/JQelAgtMsg.dll is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM (see "A 32-bit library in a 64-bit JVM"|!Needs|!Load:'
+  'x86: DLL truncated|x86|head -c 62 "$dll86" >lib/JQelAgtMsg.dll|$W/lib/JQelAgtMsg.dll is truncated or corrupt: its headers point to byte 60, but it has 62 bytes: copy it again from the release archive, where certutil -hashfile JQelAgtMsg.dll SHA256 must print the sum that SHA256SUMS lists|!Load:'
   'x86: agent DLL not a DLL|x86|echo text >prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, is not a library'
   'x86: agent DLL unreadable|x86|unprivileged prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, cannot be read: permission denied: let the user that runs Java read it'
   'x64: all in place, no manifest|x64|:|nothing the doctor checks is wrong|Manifest: none'
   'x64: C runtime missing|x64|rm win/System32/msvcrt.dll|msvcrt.dll is in none of the folders Windows looks in'
   'x64: in a 32-bit JVM|x64|args+=(-Djqel.doctor.arch=x86)|$W/lib/JQelAgtMsg.dll is built for AMD64 (64-bit), the JVM for x86 (32-bit): run the program with a 64-bit JVM (see "A 64-bit library in a 32-bit JVM"'
-  'x86-64: all in place|linux64|:|the library loaded.'
+  'x86-64: all in place|linux64|:|the library loaded.|Symbols: each one needed is defined'
   'x86-64: agent library missing|linux64|rm lib/libqelagtapi.so|libqelagtapi.so is in none of the folders Linux looks in'
+  'x86-64: agent library lacking an operation|linux64|cp "$linux64"/lib/lacking/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines: $W/lib/libqelagtapi.so or $W/lib/libJQelAgtbase.so is from another version of the product|Load: java.lang.UnsatisfiedLinkError: $W/lib/libJQelAgtMsg.so.1.0.0: $W/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names'
   'x86-64: a 32-bit one on LD_LIBRARY_PATH is passed over|linux64|mkdir l32 && cp "$work"/linux32/libqelagtapi.so l32/ && export LD_LIBRARY_PATH=$PWD/l32|the library loaded.|  $W/l32 (LD_LIBRARY_PATH)'
   'x86-64: LD_LIBRARY_PATH comes before RUNPATH|linux64|mkdir first && cp lib/libqelagtapi.so first/ && export LD_LIBRARY_PATH=$PWD/first|the library loaded.|  libqelagtapi.so: $W/first/libqelagtapi.so, ELF x86-64 (ELFCLASS64)'
-  'x86-64: only a 32-bit converter library|linux64|cp "$work"/linux32/libJQelAgtbase.so lib/|Linux passes over every libJQelAgtbase.so it finds; the first, $W/lib/libJQelAgtbase.so, is built for i386 (32-bit), the JVM for amd64 (64-bit)'
+  'x86-64: only a 32-bit converter library|linux64|cp "$work"/linux32/libJQelAgtbase.so lib/|libJQelAgtbase.so is in none of the folders Linux looks in; only a 32-bit libJQelAgtbase.so is there, at $W/lib/libJQelAgtbase.so, which Linux passes over'
   'x86-64: library folder in java.library.path does not exist|linux64|args+=(-Djava.library.path="$PWD/none")|libJQelAgtMsg.so is in no folder of java.library.path|  $W/none: no such folder'
   'x86-64: a folder named like the library|linux64|rm lib/libJQelAgtMsg.so && mkdir lib/libJQelAgtMsg.so|$W/lib/libJQelAgtMsg.so is a folder, not the library'
-  'x86-64: library truncated|linux64|truncate -s 100 lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so is truncated or corrupt'
+  'x86-64: library truncated|linux64|truncate -s 100 lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so is truncated or corrupt|!Load:'
   'x86-64: library unreadable|linux64|unprivileged lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so cannot be read: permission denied'
   'x86-64: jqel.library not a full path|linux64|args+=(-Djqel.library=lib/libJQelAgtMsg.so)|jqel.library is not a full path: lib/libJQelAgtMsg.so'
   'x86-64: jqel.library, found by full path alone|linux64|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so" -Djava.library.path=)|the library loaded.'
   'x86-64: jqel.library names no file|linux64|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so.9")|jqel.library names $W/lib/libJQelAgtMsg.so.9, which does not exist'
-  'i386: in this 64-bit JVM|linux32|:|$W/lib/libJQelAgtMsg.so is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM'
-  'i386: in a 32-bit JVM, all in place|linux32|args+=(-Djqel.doctor.arch=x86)|nothing the doctor checks is wrong'
-  'i386: agent library 64-bit|linux32|args+=(-Djqel.doctor.arch=x86); cp "$work"/linux64/libqelagtapi.so lib/|Linux passes over every libqelagtapi.so it finds; the first, $W/lib/libqelagtapi.so, is built for x86-64 (64-bit), the JVM for x86 (32-bit)'
+  'x86-64: jqel.library names a named pipe|linux64|mkfifo lib/pipe && args+=(-Djqel.library="$PWD/lib/pipe")|$W/lib/pipe is no regular file, but a named pipe, a device or a socket: give the library file'"'"'s full path'
+  'i386: in this 64-bit JVM|linux32|:|$W/lib/libJQelAgtMsg.so is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM|!Load:'
+  'i386: in a 32-bit JVM, all in place|linux32|args+=(-Djqel.doctor.arch=x86)|nothing the doctor checks is wrong|Symbols: each one needed is defined'
+  'i386: agent library 64-bit|linux32|args+=(-Djqel.doctor.arch=x86); cp "$work"/linux64/libqelagtapi.so lib/|libqelagtapi.so is in none of the folders Linux looks in; only a 64-bit libqelagtapi.so is there, at $W/lib/libqelagtapi.so, which Linux passes over'
+  'i386: agent library lacking an operation|linux32|args+=(-Djqel.doctor.arch=x86); cp "$linux32"/lib/lacking/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines'
 )
 
 n=0
 for row in "${rows[@]}"; do
-  IFS='|' read -r name layout change verdict line <<<"$row"
+  IFS='|' read -r name layout change verdict lines <<<"$row"
+  IFS='|' read -ra lines <<<"$lines"
   n=$((n + 1))
   dir=$work/$n
   mkdir -p "$dir"
   run_as=()
   out=$(cd "$dir" && lay "$layout" && eval "$change" &&
-        "${run_as[@]}" "${java[@]}" "${args[@]}" -jar "$jar" 2>&1)
+        timeout 120 "${run_as[@]}" "${java[@]}" "${args[@]}" -jar "$jar" 2>&1)
   rc=$?
   out=${out//"$dir"/'$W'}
   got=$(grep '^Verdict: ' <<<"$out")
@@ -128,7 +144,12 @@ for row in "${rows[@]}"; do
   want=1
   [ "$verdict" != "the library loaded." ] || want=0
   [ $rc = $want ] || problems+=("exit status $rc")
-  [ -z "$line" ] || grep -qxF -- "$line" <<<"$out" || problems+=("no line: $line")
+  for line in "${lines[@]}"; do
+    case $line in
+      '!'*) ! grep -qF -- "${line#!}" <<<"$out" || problems+=("a line with: ${line#!}") ;;
+      *) grep -qxF -- "$line" <<<"$out" || problems+=("no line: $line") ;;
+    esac
+  done
   ! grep -qE '^\s+at |Exception in thread' <<<"$out" || problems+=("a stack trace")
   section=$(sed -n 's/.* (see "\(.*\)" in DEPLOYMENT.md)\.$/\1/p' <<<"$got")
   [ -z "$section" ] || sed 's/`//g' "$guide" | grep -qxF -e "# $section" -e "## $section" -e "**$section.**" ||
@@ -137,7 +158,7 @@ for row in "${rows[@]}"; do
     echo "ok   $name"
   else
     echo "FAIL $name: $(IFS=,; echo "${problems[*]}")"
-    echo "     expected: Verdict: $verdict${line:+; and the line: $line}"
+    echo "     expected: Verdict: $verdict${lines:+; and the lines: ${lines[*]}}"
     printf '     %s\n' "$out"
     status=1
   fi

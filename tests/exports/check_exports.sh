@@ -1,9 +1,11 @@
 #!/bin/sh
 # Fails unless the library's dynamic symbol table defines exactly the names in
-# the expected list: the JNI entry points and nothing else.
-# usage: check_exports.sh <nm> <library> <expected-list>
+# the expected list: the JNI entry points and nothing else; and unless it is
+# bound at load (BIND_NOW), so that an agent library without one of the
+# operations fails the load instead of a later call.
+# usage: check_exports.sh <nm> <readelf> <library> <expected-list>
 set -eu
-nm=$1 lib=$2 expected=$3
+nm=$1 readelf=$2 lib=$3 expected=$4
 actual=$("$nm" -D --defined-only --format=posix "$lib" | awk '{print $1}' | sort)
 if [ "$actual" != "$(sort "$expected")" ]; then
   echo "exports of $lib differ from $expected:"
@@ -12,3 +14,8 @@ if [ "$actual" != "$(sort "$expected")" ]; then
 fi
 echo "$lib exports exactly:"
 printf '  %s\n' $actual
+if ! "$readelf" -d "$lib" | grep -qE '\(FLAGS\).*BIND_NOW'; then
+  echo "$lib is not bound at load: its dynamic section has no BIND_NOW flag"
+  exit 1
+fi
+echo "$lib is bound at load (BIND_NOW)"

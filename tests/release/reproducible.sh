@@ -6,7 +6,8 @@
 # Java 8, major version 52), DEPLOYMENT.md and a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
 # the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
-# suite in the real 32-bit JVM, with the archive's jqel-api.jar.
+# suite in the real 32-bit JVM, with the archive's jqel-api.jar. The Linux
+# library must carry its SONAME and be bound at load (BIND_NOW).
 # usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
 #          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
 set -euo pipefail
@@ -90,5 +91,11 @@ if [ "$soname" = "libJQelAgtMsg.so.${version%%.*}" ]; then
   echo "ok   SONAME $soname"
 else
   echo "FAIL SONAME $soname"; status=1
+fi
+# Bound at load: an agent library without one of the operations fails the load.
+if readelf -d "$so" | grep -qE '\(FLAGS\).*BIND_NOW'; then
+  echo "ok   BIND_NOW"
+else
+  echo "FAIL the library is not bound at load: no BIND_NOW flag"; status=1
 fi
 exit $status

@@ -2,6 +2,7 @@ package jqel.doctor;
 
 import java.io.File;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.List;
 import java.util.Locale;
 import java.util.regex.Matcher;
@@ -97,6 +98,36 @@ final class Assembly {
             }
         }
         return exact != null ? exact : hasPolicy ? later : null;
+    }
+
+    /**
+     * The folders of WinSxS that hold this assembly built for another
+     * processor architecture (amd64 beside a missing x86, say), which
+     * Windows passes over.
+     */
+    List<File> otherArchitectures(File winSxS) {
+        List<File> found = new ArrayList<>();
+        String[] entries = winSxS.list();
+        String rest = ("_" + name + "_" + token + "_").toLowerCase(Locale.ROOT);
+        for (int i = 0; entries != null && i < entries.length; i++) {
+            String lower = entries[i].toLowerCase(Locale.ROOT);
+            int end = lower.indexOf('_');
+            if (end > 0 && lower.startsWith(rest, end) && !lower.substring(0, end).equals(architecture.toLowerCase(Locale.ROOT))
+                    && new File(winSxS, entries[i]).isDirectory()) {
+                found.add(new File(winSxS, entries[i]));
+            }
+        }
+        Collections.sort(found);
+        return found;
+    }
+
+    /** The package that installs this assembly, as a remedy names it. */
+    String installer() {
+        if (name.equalsIgnoreCase("Microsoft.VC80.CRT")) {
+            return "the Microsoft Visual C++ 2005 SP1 Redistributable Package (" + architecture + "), " + version
+                    + " or later" + (architecture.equalsIgnoreCase("x86") ? ", also on 64-bit Windows" : "");
+        }
+        return "the redistributable package that provides it for " + architecture;
     }
 
     private boolean sameMajorMinor(String other) {

@@ -1,22 +1,24 @@
 package jqel.doctor;
 
 /**
- * A file that cannot be used as a library: one that cannot be read, or whose
- * bytes are not what its format says they must be. The message completes a
- * sentence that begins with the file's path.
+ * A file that cannot be used as a library: one that cannot be read, that is
+ * no regular file, or whose bytes are not what its format says they must be.
+ * The message completes a sentence that begins with the file's path.
  */
 final class BadFile extends Exception {
     private static final long serialVersionUID = 1L;
 
-    /** Whether the file could not be read at all, rather than read and found wrong. */
-    final boolean unreadable;
+    /** What is wrong, for the remedy: the remedy differs for each. */
+    enum Kind { UNREADABLE, NOT_A_FILE, CORRUPT }
 
-    BadFile(String message, boolean unreadable) {
+    final Kind kind;
+
+    BadFile(String message, Kind kind) {
         super(message, null, false, false);
-        this.unreadable = unreadable;
+        this.kind = kind;
     }
 
     static BadFile corrupt(String message) {
-        return new BadFile(message, false);
+        return new BadFile(message, Kind.CORRUPT);
     }
 }

@@ -8,8 +8,11 @@ import java.nio.ByteOrder;
 import java.nio.channels.FileChannel;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.AccessDeniedException;
+import java.nio.file.Files;
 import java.nio.file.InvalidPathException;
+import java.nio.file.Path;
 import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.BasicFileAttributes;
 
 /**
  * Numbers and strings at given offsets of a file, as the headers of a
@@ -20,6 +23,8 @@ import java.nio.file.StandardOpenOption;
 final class BinaryFile implements Closeable {
     /** The longest name read (a library's name, a run path). */
     private static final int MAX_STRING = 4096;
+    /** The largest table read at once (a symbol or string table). */
+    private static final int MAX_TABLE = 64 << 20;
 
     private final FileChannel channel;
     private final long size;
@@ -30,17 +35,30 @@ final class BinaryFile implements Closeable {
         this.size = size;
     }
 
+    /**
+     * Opens a regular file (through links) for reading. Anything else is
+     * never opened: opening a named pipe would wait for a writer, and a
+     * device may have effects of its own.
+     */
     static BinaryFile open(File file) throws BadFile {
         FileChannel channel = null;
         try {
-            channel = FileChannel.open(file.toPath(), StandardOpenOption.READ);
+            Path path = file.toPath();
+            BasicFileAttributes attributes = Files.readAttributes(path, BasicFileAttributes.class);
+            if (attributes.isDirectory()) {
+                throw new BadFile("is a folder", BadFile.Kind.NOT_A_FILE);
+            }
+            if (!attributes.isRegularFile()) {
+                throw new BadFile("is no regular file, but a named pipe, a device or a socket", BadFile.Kind.NOT_A_FILE);
+            }
+            channel = FileChannel.open(path, StandardOpenOption.READ);
             return new BinaryFile(channel, channel.size());
         } catch (AccessDeniedException e) {
             close(channel);
-            throw new BadFile("cannot be read: permission denied", true);
+            throw new BadFile("cannot be read: permission denied", BadFile.Kind.UNREADABLE);
         } catch (IOException | InvalidPathException e) {
             close(channel);
-            throw new BadFile("cannot be read: " + e.getMessage(), true);
+            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE);
         }
     }
 
@@ -73,16 +91,38 @@ final class BinaryFile implements Closeable {
         return read(offset, length).array();
     }
 
-    /** The NUL-terminated string at offset, read as UTF-8. */
-    String string(long offset) throws BadFile {
-        int length = (int) Math.min(MAX_STRING, Math.max(0, size - offset));
-        byte[] bytes = bytes(offset, length);
-        for (int i = 0; i < length; i++) {
-            if (bytes[i] == 0) {
-                return new String(bytes, 0, i, StandardCharsets.UTF_8);
+    /** A table of {@code length} bytes at offset, read at once, in the file's byte order. */
+    ByteBuffer table(long offset, long length) throws BadFile {
+        if (length > MAX_TABLE) {
+            throw BadFile.corrupt("is corrupt: a table of " + length + " bytes at byte " + offset);
+        }
+        return read(offset, (int) length);
+    }
+
+    /** The NUL-terminated string at offset of a table read with {@link #table}, read as UTF-8. */
+    static String string(ByteBuffer table, long offset) throws BadFile {
+        for (long end = offset; end >= 0 && end < table.limit(); end++) {
+            if (table.get((int) end) == 0) {
+                return new String(table.array(), (int) offset, (int) (end - offset), StandardCharsets.UTF_8);
             }
         }
-        throw BadFile.corrupt("is corrupt: a name at byte " + offset + " has no end");
+        throw BadFile.corrupt("is corrupt: a name at byte " + offset + " of a string table has no end");
+    }
+
+    /** The NUL-terminated string at offset, read as UTF-8: most are short, so 256 bytes are read first. */
+    String string(long offset) throws BadFile {
+        for (int limit = 256; ; limit = MAX_STRING) {
+            int length = (int) Math.min(limit, Math.max(0, size - offset));
+            byte[] bytes = bytes(offset, length);
+            for (int i = 0; i < length; i++) {
+                if (bytes[i] == 0) {
+                    return new String(bytes, 0, i, StandardCharsets.UTF_8);
+                }
+            }
+            if (limit == MAX_STRING || length < limit) {
+                throw BadFile.corrupt("is corrupt: a name at byte " + offset + " has no end");
+            }
+        }
     }
 
     private ByteBuffer read(long offset, int length) throws BadFile {
@@ -98,7 +138,7 @@ final class BinaryFile implements Closeable {
                 }
             }
         } catch (IOException e) {
-            throw new BadFile("cannot be read: " + e.getMessage(), true);
+            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE);
         }
         buffer.flip();
         return buffer.order(order);

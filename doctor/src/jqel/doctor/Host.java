@@ -8,11 +8,17 @@ import java.util.Properties;
  * The facts about this JVM and its system that decide where the library and
  * what it needs are found, from the JVM's properties and the environment.
  *
+ * <p>The system property {@code jqel.doctor.program} names the program whose
+ * folder Windows searches first, for an application that a wrapper runs
+ * (a service runner, a launcher .exe) rather than java.exe.
+ *
  * <p>For tests only, these system properties replace the facts of a Windows
  * JVM, so that the Windows search runs on any machine:
  * {@code jqel.doctor.os} ("windows" or "linux"), {@code jqel.doctor.arch}
  * (the JVM's os.arch: "x86", "amd64"), {@code jqel.doctor.windir} (the
- * Windows folder), {@code jqel.doctor.javabin} (the folder of java.exe) and
+ * Windows folder), {@code jqel.doctor.javahome} (java.home),
+ * {@code jqel.doctor.command} (the running program, as Java 9 and later
+ * report it; empty for a JVM that does not, as Java 8) and
  * {@code jqel.doctor.path} (PATH).
  */
 final class Host {
@@ -26,8 +32,12 @@ final class Host {
     final String jvm;
     /** Windows: the Windows folder (SystemRoot), or null when unknown. */
     final File windowsFolder;
-    /** The folder of the java program running this JVM. */
-    final File javaBin;
+    /** java.home: on Java 8 the JDK's jre folder, or the JRE. */
+    final File javaHome;
+    /** The program running this JVM, as jqel.doctor.program names it or Java reports it; null if unknown. */
+    final File program;
+    /** Whether {@link #program} comes from jqel.doctor.program. */
+    final boolean programNamed;
     final File currentFolder;
     /** PATH (Windows) and LD_LIBRARY_PATH (Linux), null when not set. */
     final String path;
@@ -52,9 +62,14 @@ final class Host {
                 + properties.getProperty("java.vm.name", "?") + ", " + osArch + " (" + bits + "-bit), on " + system;
         String windir = properties.getProperty(HOOK + "windir", first(environment.get("SystemRoot"), environment.get("windir")));
         windowsFolder = windir == null || windir.isEmpty() ? null : new File(windir);
-        javaBin = new File(properties.getProperty(HOOK + "javabin",
-                properties.getProperty("java.home", "") + File.separator + "bin"));
         currentFolder = new File(properties.getProperty("user.dir", "."));
+        javaHome = new File(properties.getProperty(HOOK + "javahome", properties.getProperty("java.home", "")));
+        String named = properties.getProperty(HOOK + "program", "");
+        programNamed = !named.isEmpty();
+        String command = programNamed ? named
+                : properties.containsKey(HOOK + "command") ? properties.getProperty(HOOK + "command") : runningProgram();
+        program = command == null || command.isEmpty() ? null
+                : new File(command).isAbsolute() ? new File(command) : new File(currentFolder, command);
         path = properties.getProperty(HOOK + "path", environment.get("PATH"));
         ldLibraryPath = environment.get("LD_LIBRARY_PATH");
         bootLibraryPath = properties.getProperty("sun.boot.library.path", "");
@@ -101,6 +116,22 @@ final class Host {
             return Integer.parseInt(model);
         }
         return archBits(arch);
+    }
+
+    /**
+     * The running process's program, from ProcessHandle (Java 9 and later),
+     * called by reflection, since this code is compiled for Java 8; null
+     * where the JVM does not say.
+     */
+    private static String runningProgram() {
+        try {
+            Class<?> handle = Class.forName("java.lang.ProcessHandle");
+            Object info = handle.getMethod("info").invoke(handle.getMethod("current").invoke(null));
+            Object command = Class.forName("java.lang.ProcessHandle$Info").getMethod("command").invoke(info);
+            return (String) ((java.util.Optional<?>) command).orElse(null);
+        } catch (ReflectiveOperationException | RuntimeException e) {
+            return null;
+        }
     }
 
     private static String first(String a, String b) {

@@ -2,12 +2,16 @@ package jqel.doctor;
 
 import java.io.File;
 import java.util.ArrayList;
+import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
+import java.util.Set;
 
 /**
  * What the doctor reads from a library file: its format, the machine it is
- * built for and, read in full, the libraries it needs and where it says to
- * look for them.
+ * built for and, read in full, the libraries it needs, what it takes from
+ * them, what it provides, and where it says to look for its libraries.
  */
 final class Image {
     static final String PE = "PE";
@@ -21,6 +25,14 @@ final class Image {
     final int bits;
     /** The libraries it imports (PE) or needs (ELF DT_NEEDED), in the order of its table. */
     final List<String> needed = new ArrayList<>();
+    /**
+     * PE: what it imports from each DLL of {@link #needed}, each function by
+     * its name or as {@link #ordinal}. ELF: under the key "", the symbols it
+     * takes from the libraries loaded with it (undefined, not weak).
+     */
+    final Map<String, List<String>> imports = new LinkedHashMap<>();
+    /** What it provides: PE exports by name and as {@link #ordinal}; ELF defined dynamic symbols. */
+    final Set<String> exports = new HashSet<>();
     /** ELF: the DT_RPATH and DT_RUNPATH entries, unexpanded. */
     final List<String> rpath = new ArrayList<>();
     final List<String> runpath = new ArrayList<>();
@@ -61,6 +73,11 @@ final class Image {
             }
             throw BadFile.corrupt("is not a library: neither a PE (Windows) nor an ELF (Linux) file");
         }
+    }
+
+    /** A function imported or exported by ordinal alone, as {@link #imports} and {@link #exports} hold it. */
+    static String ordinal(long number) {
+        return "ordinal " + number;
     }
 
     /** "PE i386 (32-bit)", "ELF x86-64 (ELFCLASS64)". */

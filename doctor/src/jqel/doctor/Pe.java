@@ -1,14 +1,18 @@
 package jqel.doctor;
 
 import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.List;
 
-/** Reads a PE file (a Windows DLL): machine, import table, manifest resource. */
+/** Reads a PE file (a Windows DLL): machine, import and export tables, manifest resource. */
 final class Pe {
     /** Resource type RT_MANIFEST, and the id of the manifest that Windows reads for a DLL. */
     private static final int RT_MANIFEST = 24;
     private static final int DLL_MANIFEST_ID = 2;
     private static final int MAX_MANIFEST = 1 << 20;
     private static final int MAX_IMPORTS = 4096;
+    /** The most functions read from its import tables, or from its export table. */
+    private static final int MAX_FUNCTIONS = 65536;
     /** The machines of a PE header, in the order of {@link Image#of}. */
     private static final int[] MACHINES = {0x14C, 0x8664, 0xAA64, 0x1C4};
     private static final String[] MACHINE_NAMES = {"i386", "AMD64", "ARM64", "ARM"};
@@ -16,6 +20,9 @@ final class Pe {
     private final BinaryFile in;
     private long sectionTable;
     private int sections;
+    private boolean plus;
+    /** The functions read from its import lookup tables so far, all DLLs together. */
+    private int imported;
 
     private Pe(BinaryFile in) {
         this.in = in;
@@ -42,7 +49,7 @@ final class Pe {
         if ((characteristics & 0x2000) == 0) {
             throw BadFile.corrupt("is a Windows program, not a DLL");
         }
-        boolean plus = magic == 0x20B;
+        plus = magic == 0x20B;
         Image image = Image.of(Image.PE, machine, MACHINES, MACHINE_NAMES, plus ? 64 : 32);
         if (!full) {
             return image;
@@ -50,6 +57,9 @@ final class Pe {
         sectionTable = optional + optionalSize;
         long directoryCount = in.u32(optional + (plus ? 108 : 92));
         long directories = optional + (plus ? 112 : 96);
+        if (directoryCount > 0) {
+            readExports(image, in.u32(directories));
+        }
         if (directoryCount > 1) {
             readImports(image, in.u32(directories + 8));
         }
@@ -59,7 +69,13 @@ final class Pe {
         return image;
     }
 
-    /** The import directory: one 20-byte descriptor per DLL, its name at offset 12, up to an empty one. */
+    /**
+     * The import directory: one 20-byte descriptor per DLL, up to an empty
+     * one, with the DLL's name at offset 12 and its lookup table (or, if
+     * that is 0, its address table) at 0 (16): one entry per function, up
+     * to an empty one, either an ordinal (top bit set) or the address of a
+     * 2-byte hint and the function's name.
+     */
     private void readImports(Image image, long rva) throws BadFile {
         if (rva == 0) {
             return;
@@ -70,9 +86,62 @@ final class Pe {
             if (name == 0) {
                 return;
             }
-            image.needed.add(in.string(offset(name)));
+            String dll = in.string(offset(name));
+            List<String> functions = image.imports.get(dll);
+            if (functions == null) {
+                image.needed.add(dll);
+                functions = new ArrayList<>();
+                image.imports.put(dll, functions);
+            }
+            long lookup = in.u32(descriptor);
+            readFunctions(functions, lookup != 0 ? lookup : in.u32(descriptor + 16));
         }
         throw BadFile.corrupt("is corrupt: its import table does not end");
+    }
+
+    private void readFunctions(List<String> functions, long rva) throws BadFile {
+        if (rva == 0) {
+            return;
+        }
+        int size = plus ? 8 : 4;
+        long entry = offset(rva);
+        for (; imported < MAX_FUNCTIONS; imported++, entry += size) {
+            long value = plus ? in.u64(entry) : in.u32(entry);
+            if (value == 0) {
+                return;
+            }
+            boolean byOrdinal = plus ? value < 0 : (value & 0x80000000L) != 0;
+            functions.add(byOrdinal ? Image.ordinal(value & 0xFFFF) : in.string(offset(value & 0x7FFFFFFFL) + 2));
+        }
+        throw BadFile.corrupt("is corrupt: its import lookup tables would hold more than " + MAX_FUNCTIONS + " functions");
+    }
+
+    /**
+     * The export directory: its address table holds one entry per ordinal
+     * from the ordinal base on (0 where none is exported); its name table
+     * the exported names.
+     */
+    private void readExports(Image image, long rva) throws BadFile {
+        if (rva == 0) {
+            return;
+        }
+        long directory = offset(rva);
+        long base = in.u32(directory + 16);
+        long functions = in.u32(directory + 20);
+        long names = in.u32(directory + 24);
+        if (functions > MAX_FUNCTIONS || names > MAX_FUNCTIONS) {
+            throw BadFile.corrupt("is corrupt: its export table would hold " + Math.max(functions, names) + " entries");
+        }
+        long addresses = functions == 0 ? 0 : offset(in.u32(directory + 28));
+        for (int i = 0; i < functions; i++) {
+            if (in.u32(addresses + 4L * i) != 0) {
+                image.exports.add(Image.ordinal(base + i));
+            }
+        }
+        long nameTable = names == 0 ? 0 : offset(in.u32(directory + 32));
+        for (int i = 0; i < names; i++) {
+            image.exports.add(in.string(offset(in.u32(nameTable + 4L * i))));
+        }
     }
 
     /**

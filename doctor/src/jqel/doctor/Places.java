@@ -23,6 +23,13 @@ import java.util.regex.PatternSyntaxException;
 final class Places {
     /** Why a Linux loader looks in one of its default folders. */
     static final String DEFAULT = "the default folders";
+    /** Why Windows looks in its system folder. */
+    static final String SYSTEM = "the system folder";
+    static final String PATH = "PATH";
+    static final String CURRENT = "the current folder";
+    static final String LD_LIBRARY_PATH = "LD_LIBRARY_PATH";
+    /** Why a Linux loader takes a library from where the JVM's process has it already. */
+    static final String LOADED = "already loaded by the JVM";
 
     /** A folder the loader looks in, and the rule that puts it there. */
     static final class Place {
@@ -55,22 +62,44 @@ final class Places {
      * the current folder, then PATH. Not the folder of the DLL itself.
      */
     static List<Place> windows(Host host) {
-        List<Place> places = new ArrayList<>();
-        places.add(new Place(host.javaBin, "the folder of java.exe"));
+        List<Place> places = programFolders(host);
         File windir = host.windowsFolder;
         if (windir != null) {
             File wow64 = new File(windir, "SysWOW64");
             boolean wow = host.bits == 32 && wow64.isDirectory();
-            places.add(new Place(wow ? wow64 : new File(windir, "System32"), "the system folder"));
+            places.add(new Place(wow ? wow64 : new File(windir, "System32"), SYSTEM));
             places.add(new Place(new File(windir, "System"), "the 16-bit system folder"));
             places.add(new Place(windir, "the Windows folder"));
         }
-        places.add(new Place(host.currentFolder, "the current folder"));
+        places.add(new Place(host.currentFolder, CURRENT));
         for (String entry : split(host.path, ";")) {
             if (!entry.isEmpty()) {
-                places.add(new Place(new File(entry), "PATH"));
+                places.add(new Place(new File(entry), PATH));
             }
         }
+        return places;
+    }
+
+    /**
+     * The folder of the program that runs the JVM. Java 9 and later say
+     * which program that is; Java 8 does not, and then it is taken to be
+     * java.exe in java.home's bin, or, where java.home is a JDK's jre
+     * folder, the JDK's own java.exe (jdk\bin, the one usually run) first.
+     */
+    private static List<Place> programFolders(Host host) {
+        List<Place> places = new ArrayList<>();
+        if (host.program != null) {
+            File folder = host.program.getParentFile();
+            places.add(new Place(folder != null ? folder : host.program, "the program's folder: " + host.program.getName()
+                    + (host.programNamed ? ", as jqel.doctor.program names it" : "")));
+            return places;
+        }
+        String assumed = "; assumed, as Java 8 does not say which program runs";
+        File jdk = host.javaHome.getParentFile();
+        if (host.javaHome.getName().equalsIgnoreCase("jre") && jdk != null && new File(jdk, "bin/java.exe").isFile()) {
+            places.add(new Place(new File(jdk, "bin"), "the program's folder, if it is the JDK's java.exe" + assumed));
+        }
+        places.add(new Place(new File(host.javaHome, "bin"), "the program's folder, if it is java.home's java.exe" + assumed));
         return places;
     }
 
@@ -88,7 +117,7 @@ final class Places {
         }
         if (host.ldLibraryPath != null && !host.ldLibraryPath.isEmpty()) {
             for (String entry : host.ldLibraryPath.split("[:;]", -1)) {
-                places.add(new Place(new File(entry.isEmpty() ? "." : entry), "LD_LIBRARY_PATH"));
+                places.add(new Place(new File(entry.isEmpty() ? "." : entry), LD_LIBRARY_PATH));
             }
         }
         addRunPath(places, image.runpath, "RUNPATH", origin);
@@ -103,6 +132,40 @@ final class Places {
             String folder = entry.isEmpty() ? "." : entry.replace("${ORIGIN}", origin.getPath()).replace("$ORIGIN", origin.getPath());
             places.add(new Place(new File(folder), tag + (entry.isEmpty() ? ", an empty entry" : " " + entry)));
         }
+    }
+
+    /**
+     * Linux: the shared library files that this JVM's process has mapped
+     * (/proc/self/maps), such as the C and C++ runtimes; none where that
+     * cannot be read.
+     */
+    static List<File> loaded() {
+        Set<File> files = new LinkedHashSet<>();
+        try {
+            for (String line : Files.readAllLines(new File("/proc/self/maps").toPath(), StandardCharsets.ISO_8859_1)) {
+                int path = line.indexOf(" /");
+                if (path > 0 && line.contains(".so")) {
+                    files.add(new File(line.substring(path + 1).trim()));
+                }
+            }
+        } catch (IOException | InvalidPathException e) {
+            // Not Linux, or no /proc: the loader's search alone then.
+        }
+        return new ArrayList<>(files);
+    }
+
+    /**
+     * The loaded library that ld.so takes for a name before it searches any
+     * folder: one of that file name, or its versioned file (libstdc++.so.6
+     * is libstdc++.so.6.0.30); null if none.
+     */
+    static File loadedAs(List<File> loaded, String name) {
+        for (File file : loaded) {
+            if (file.getName().equals(name) || file.getName().startsWith(name + ".")) {
+                return file;
+            }
+        }
+        return null;
     }
 
     /**
@@ -137,6 +200,10 @@ final class Places {
 
     private static void readConf(File conf, Set<File> folders, int depth, List<String> unread) {
         if (!conf.exists()) {
+            return;
+        }
+        if (!conf.isFile()) {
+            unread.add(conf + ": not a regular file");
             return;
         }
         List<String> lines;
