@@ -9,7 +9,9 @@
 #
 # The Windows rows give the doctor a Windows JVM's facts through its test
 # properties (jqel.doctor.*), so that its Windows search runs here. This JVM
-# cannot load a DLL: with the files right, their verdict says so. Every
+# cannot load a DLL: with the files right, their verdict says so. The Linux
+# rows take the library of the JVM's own bitness (64-bit, or 32-bit in a
+# 32-bit JVM), and the other one where they say so. Every
 # section a verdict cites must be one of the deployment guide's, and no output
 # may hold a stack trace.
 # usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <linux build> <linux-x86 build>
@@ -23,12 +25,19 @@ java=("$@")
 status=0
 rm -rf "$work" && mkdir -p "$work"
 
+# The JVM's bitness, the other one, and how the doctor describes them.
+bits=$("${java[@]}" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *sun\.arch\.data\.model = //p')
+other=$((96 - bits))
+machine() { if [ "$1" = 64 ]; then echo x86-64; else echo i386; fi; }
+jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
+echo "JVM: $("${java[@]}" -version 2>&1 | sed -n 2p), $bits-bit"
+
 # The Linux libraries as the release archive holds them (run path $ORIGIN),
 # with the stand-ins of the agent's libraries beside them.
-for bits in 64 32; do
-  build=linux$bits
-  cmake --install "${!build}" --prefix "$work/linux$bits" >/dev/null || exit 1
-  cp "${!build}"/lib/libqelagtapi.so "${!build}"/lib/libJQelAgtbase.so "$work/linux$bits/"
+for b in 64 32; do
+  build=linux$b
+  cmake --install "${!build}" --prefix "$work/linux$b" >/dev/null || exit 1
+  cp "${!build}"/lib/libqelagtapi.so "${!build}"/lib/libJQelAgtbase.so "$work/linux$b/"
 done
 
 sxs=x86_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.762_none_10b2f55f9bffb8f8
@@ -60,17 +69,22 @@ lay() {
       args+=(-Djqel.doctor.arch=amd64)
       cp "$x64"/JQelAgtMsg.dll lib/ && cp "$x64"/libqelagtapi.dll "$x64"/JQelAgtbase.dll prod/
       cp "$x64"/libqelagtapi.dll win/System32/msvcrt.dll && cp "$x64"/libqelagtapi.dll win/System32/KERNEL32.dll ;;
-    linux64|linux32)
-      cp -a "$work/$1/." lib/ ;;
+    linux)
+      cp -a "$work/linux$bits/." lib/ ;;
+    linux-other)
+      cp -a "$work/linux$other/." lib/ ;;
   esac
 }
 
 # For a row that denies read access: root reads any file, so the doctor then
-# runs as nobody.
+# runs as nobody. That needs a JVM that nobody may run: the private 32-bit
+# ones live in root's home, which nobody cannot enter, so there the row is
+# skipped.
 unprivileged() {
   chmod 000 "$1"
   if [ "$(id -u)" = 0 ]; then
     run_as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    "${run_as[@]}" "${java[@]}" -version >/dev/null 2>&1 || skip="nobody may not run this JVM"
   fi
 }
 
@@ -106,37 +120,48 @@ rows=(
   'x64: all in place, no manifest|x64|:|nothing the doctor checks is wrong|Manifest: none'
   'x64: C runtime missing|x64|rm win/System32/msvcrt.dll|msvcrt.dll is in none of the folders Windows looks in'
   'x64: in a 32-bit JVM|x64|args+=(-Djqel.doctor.arch=x86)|$W/lib/JQelAgtMsg.dll is built for AMD64 (64-bit), the JVM for x86 (32-bit): run the program with a 64-bit JVM (see "A 64-bit library in a 32-bit JVM"'
-  'x86-64: all in place|linux64|:|the library loaded.|Symbols: each one needed is defined'
-  'x86-64: agent library missing|linux64|rm lib/libqelagtapi.so|libqelagtapi.so is in none of the folders Linux looks in'
-  'x86-64: agent library lacking an operation|linux64|cp "$linux64"/lib/lacking/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines: $W/lib/libqelagtapi.so or $W/lib/libJQelAgtbase.so is from another version of the product|Load: java.lang.UnsatisfiedLinkError: $W/lib/libJQelAgtMsg.so.1.0.0: $W/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names'
-  'x86-64: a 32-bit one on LD_LIBRARY_PATH is passed over|linux64|mkdir l32 && cp "$work"/linux32/libqelagtapi.so l32/ && export LD_LIBRARY_PATH=$PWD/l32|the library loaded.|  $W/l32 (LD_LIBRARY_PATH)'
-  'x86-64: LD_LIBRARY_PATH comes before RUNPATH|linux64|mkdir first && cp lib/libqelagtapi.so first/ && export LD_LIBRARY_PATH=$PWD/first|the library loaded.|  libqelagtapi.so: $W/first/libqelagtapi.so, ELF x86-64 (ELFCLASS64)'
-  'x86-64: only a 32-bit converter library|linux64|cp "$work"/linux32/libJQelAgtbase.so lib/|libJQelAgtbase.so is in none of the folders Linux looks in; only a 32-bit libJQelAgtbase.so is there, at $W/lib/libJQelAgtbase.so, which Linux passes over'
-  'x86-64: library folder in java.library.path does not exist|linux64|args+=(-Djava.library.path="$PWD/none")|libJQelAgtMsg.so is in no folder of java.library.path|  $W/none: no such folder'
-  'x86-64: a folder named like the library|linux64|rm lib/libJQelAgtMsg.so && mkdir lib/libJQelAgtMsg.so|$W/lib/libJQelAgtMsg.so is a folder, not the library'
-  'x86-64: library truncated|linux64|truncate -s 100 lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so is truncated or corrupt|!Load:'
-  'x86-64: library unreadable|linux64|unprivileged lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so cannot be read: permission denied'
-  'x86-64: jqel.library not a full path|linux64|args+=(-Djqel.library=lib/libJQelAgtMsg.so)|jqel.library is not a full path: lib/libJQelAgtMsg.so'
-  'x86-64: jqel.library, found by full path alone|linux64|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so" -Djava.library.path=)|the library loaded.'
-  'x86-64: jqel.library names no file|linux64|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so.9")|jqel.library names $W/lib/libJQelAgtMsg.so.9, which does not exist'
-  'x86-64: jqel.library names a named pipe|linux64|mkfifo lib/pipe && args+=(-Djqel.library="$PWD/lib/pipe")|$W/lib/pipe is no regular file, but a named pipe, a device or a socket: give the library file'"'"'s full path'
-  'i386: in this 64-bit JVM|linux32|:|$W/lib/libJQelAgtMsg.so is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM|!Load:'
-  'i386: in a 32-bit JVM, all in place|linux32|args+=(-Djqel.doctor.arch=x86)|nothing the doctor checks is wrong|Symbols: each one needed is defined'
-  'i386: agent library 64-bit|linux32|args+=(-Djqel.doctor.arch=x86); cp "$work"/linux64/libqelagtapi.so lib/|libqelagtapi.so is in none of the folders Linux looks in; only a 64-bit libqelagtapi.so is there, at $W/lib/libqelagtapi.so, which Linux passes over'
-  'i386: agent library lacking an operation|linux32|args+=(-Djqel.doctor.arch=x86); cp "$linux32"/lib/lacking/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines'
+  'linux: all in place|linux|:|the library loaded.|Symbols: each one needed is defined'
+  'linux: agent library missing|linux|rm lib/libqelagtapi.so|libqelagtapi.so is in none of the folders Linux looks in'
+  'linux: agent library lacking an operation|linux|cp "$work"/lacking$bits/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines: $W/lib/libqelagtapi.so or $W/lib/libJQelAgtbase.so is from another version of the product|Load: java.lang.UnsatisfiedLinkError: $W/lib/libJQelAgtMsg.so.1.0.0: $W/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names'
+  'linux: one of the other bitness on LD_LIBRARY_PATH is passed over|linux|mkdir lo && cp "$work"/linux$other/libqelagtapi.so lo/ && export LD_LIBRARY_PATH=$PWD/lo|the library loaded.|  $W/lo (LD_LIBRARY_PATH)'
+  'linux: LD_LIBRARY_PATH comes before RUNPATH|linux|mkdir first && cp lib/libqelagtapi.so first/ && export LD_LIBRARY_PATH=$PWD/first|the library loaded.|  libqelagtapi.so: $W/first/libqelagtapi.so, ELF {machine} (ELFCLASS{bits})'
+  'linux: only a converter library of the other bitness|linux|cp "$work"/linux$other/libJQelAgtbase.so lib/|libJQelAgtbase.so is in none of the folders Linux looks in; only a {other}-bit libJQelAgtbase.so is there, at $W/lib/libJQelAgtbase.so, which Linux passes over'
+  'linux: library folder in java.library.path does not exist|linux|args+=(-Djava.library.path="$PWD/none")|libJQelAgtMsg.so is in no folder of java.library.path|  $W/none: no such folder'
+  'linux: a folder named like the library|linux|rm lib/libJQelAgtMsg.so && mkdir lib/libJQelAgtMsg.so|$W/lib/libJQelAgtMsg.so is a folder, not the library'
+  'linux: library truncated|linux|truncate -s 100 lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so is truncated or corrupt|!Load:'
+  'linux: library unreadable|linux|unprivileged lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so cannot be read: permission denied'
+  'linux: jqel.library not a full path|linux|args+=(-Djqel.library=lib/libJQelAgtMsg.so)|jqel.library is not a full path: lib/libJQelAgtMsg.so'
+  'linux: jqel.library, found by full path alone|linux|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so" -Djava.library.path=)|the library loaded.'
+  'linux: jqel.library names no file|linux|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so.9")|jqel.library names $W/lib/libJQelAgtMsg.so.9, which does not exist'
+  'linux: jqel.library names a named pipe|linux|mkfifo lib/pipe && args+=(-Djqel.library="$PWD/lib/pipe")|$W/lib/pipe is no regular file, but a named pipe, a device or a socket: give the library file'"'"'s full path'
+  'linux: the library of the other bitness|linux-other|:|$W/lib/libJQelAgtMsg.so is built for {other_machine} ({other}-bit), the JVM for {jvm}: run the program with a {other}-bit JVM|!Load:'
 )
+
+# The agent stand-ins that lack an operation, one per bitness.
+mkdir -p "$work/lacking64" "$work/lacking32"
+cp "$linux64"/lib/lacking/libqelagtapi.so "$work/lacking64/"
+cp "$linux32"/lib/lacking/libqelagtapi.so "$work/lacking32/"
 
 n=0
 for row in "${rows[@]}"; do
+  row=${row//\{bits\}/$bits}
+  row=${row//\{other\}/$other}
+  row=${row//\{machine\}/$(machine "$bits")}
+  row=${row//\{other_machine\}/$(machine "$other")}
+  row=${row//\{jvm\}/$(jvm "$bits")}
   IFS='|' read -r name layout change verdict lines <<<"$row"
   IFS='|' read -ra lines <<<"$lines"
   n=$((n + 1))
   dir=$work/$n
   mkdir -p "$dir"
-  run_as=()
-  out=$(cd "$dir" && lay "$layout" && eval "$change" &&
+  run_as=() skip=
+  out=$(cd "$dir" && lay "$layout" && eval "$change" && { [ -z "$skip" ] || { echo "SKIP: $skip"; exit 3; }; } &&
         timeout 120 "${run_as[@]}" "${java[@]}" "${args[@]}" -jar "$jar" 2>&1)
   rc=$?
+  if [ $rc = 3 ] && [[ "$out" == "SKIP: "* ]]; then
+    echo "skip $name: ${out#SKIP: }"
+    continue
+  fi
   out=${out//"$dir"/'$W'}
   got=$(grep '^Verdict: ' <<<"$out")
   problems=()
