@@ -23,8 +23,20 @@ function(jqel_i386_java out feature)
       COMMAND env JQEL_I386_CACHE=${JQEL_I386_CACHE} bash ${JQEL_I386_JVMS_SCRIPT} --${what} ${feature}
       OUTPUT_VARIABLE ${what} OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   endforeach()
-  set(${out} ${JQEL_QEMU_I386} -L ${root} ${home}/bin/java -Xint
-    -Djdk.lang.Process.launchMechanism=VFORK PARENT_SCOPE)
+  set(java ${JQEL_QEMU_I386} -L ${root} ${home}/bin/java -Xint
+    -Djdk.lang.Process.launchMechanism=VFORK)
+  # Java 8 alone still makes threads changing state write to a "serialize
+  # page", which the VM write-protects at each safepoint, so that those
+  # threads fault and wait. Under qemu-user that fault now and then comes back
+  # with the thread's FPU control word and thread pointer wrong: "Floating
+  # point control word changed by native JNI code", then "Using JNIEnv in the
+  # wrong thread" in the JDK's own natives (Unsafe.park), with or without our
+  # library; about one run of the JUnit suite in five. A real memory barrier
+  # instead (the default from Java 10 on) never faults.
+  if(feature EQUAL 8)
+    list(APPEND java -XX:+UseMembar)
+  endif()
+  set(${out} ${java} PARENT_SCOPE)
 endfunction()
 
 # The entry that fetches them, which every test that runs one of them needs
