@@ -1,6 +1,7 @@
 # Jars that ship in the release archives, beside the library, and so run on
 # the user's own JVM: compiled for Java 8 (class files of major version 52),
-# since 32-bit Windows JVMs are Java 8, 11 and 17, and packed by jar.cmake so
+# since the DLL runs in 32-bit Windows JVMs of Java 8, 11 and 17 (see "What
+# must sit beside it" in packaging/DEPLOYMENT.md), and packed by jar.cmake so
 # that two builds with SOURCE_DATE_EPOCH set give the same bytes.
 find_package(Java 17 REQUIRED COMPONENTS Development)
 

@@ -2,9 +2,11 @@
 # Makes the release archives from this commit:
 #   dist/JQelAgtMsg-<version>-windows-x86.zip     JQelAgtMsg.dll (the shipped library)
 #   dist/JQelAgtMsg-<version>-linux-x86_64.tar.gz libJQelAgtMsg.so
-# each holding the library, DEPLOYMENT.md and SHA256SUMS. Every time stamp
-# (the archives' and the DLL's BuildDate) is the commit's, from
-# SOURCE_DATE_EPOCH, so that two runs from one commit give identical bytes.
+# each holding what packaging/CMakeLists.txt installs: the library, the Java
+# classes jqel-api.jar, the loading doctor jqel-doctor.jar, DEPLOYMENT.md and
+# SHA256SUMS. Every time stamp (the archives' and the DLL's BuildDate) is the
+# commit's, from SOURCE_DATE_EPOCH, so that two runs from one commit give
+# identical bytes.
 #
 # Environment: JQEL_DIST (where the archives go, default dist/),
 # JQEL_BUILD_ROOT (the build trees, default build/), SOURCE_DATE_EPOCH (default

@@ -5,7 +5,7 @@
 # /opt/qel/lib there). Also proves the guide's claim that the library finds
 # the agent's libraries in its own folder, and what it says of class loaders
 # in application servers. It runs with the JVM of the build (64-bit, or a
-# 32-bit one of Java 8 or 17 for the i386 library), and loads the library of
+# 32-bit one of Java 8, 11 or 17 for the i386 library), and loads the library of
 # the other bitness in it; the library of the build is also loaded in each
 # JVM of the other bitness given. The loading doctor, as installed beside the
 # library, runs on the same failures and must name their cause; the guide
@@ -105,10 +105,10 @@ feature_of() {
     sed -n 's/^ *java\.specification\.version = \(1\.\)\{0,1\}\([0-9]*\).*/\2/p'
 }
 
-# The message that a JVM of release `feature` prints: `later` from Java 9 on,
-# `java8` before.
+# The message that a JVM of release `feature` prints, of those given for
+# Java 17 (and later), Java 11 (from 9 to 16) and Java 8.
 message() {
-  if [ "$1" -ge 9 ]; then echo "$2"; else echo "$3"; fi
+  if [ "$1" -ge 17 ]; then echo "$2"; elif [ "$1" -ge 9 ]; then echo "$3"; else echo "$4"; fi
 }
 
 # How the JVM's and the doctor's messages name a machine of `bits` bits: as
@@ -187,6 +187,7 @@ PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.s
 
 PROBE_ARG=other-package check "class in another package" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
+     "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
      "java.lang.UnsatisfiedLinkError: com.example.JQelAgentMessage.QelAgtMessageSend(J)I")" \
   "${java[@]}"
 
@@ -206,9 +207,10 @@ expect "an application redeployed" plain "loaded; QelAgtMessageSend returned 1" 
 
 # The library in each JVM of the other bitness.
 wrong_elf() {  # <feature> <library path> <library bits> <JVM bits>
+  local older="java.lang.UnsatisfiedLinkError: $2: $2: wrong ELF class: ELFCLASS$3 (Possible cause: architecture word width mismatch)"
   message "$1" \
     "java.lang.UnsatisfiedLinkError: $2: $2: wrong ELF class: ELFCLASS$3 (Possible cause: can't load $(jvm_machine "$3") .so on a $(jvm_machine "$4") platform)" \
-    "java.lang.UnsatisfiedLinkError: $2: $2: wrong ELF class: ELFCLASS$3 (Possible cause: architecture word width mismatch)"
+    "$older" "$older"
 }
 wrong_bits() {  # <library bits> <JVM bits>: the guide's section
   echo "A $1-bit library in a $2-bit JVM"
@@ -243,5 +245,6 @@ doctor "$(wrong_bits "$other_bits" "$bits"), Java $feature" plain \
 rm -rf "$lib" && mkdir -p "$lib"
 check "library not on java.library.path" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" \
+     "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: [/opt/qel/lib]" \
      "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path")" "${java[@]}"
 exit $status

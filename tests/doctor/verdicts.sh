@@ -13,7 +13,9 @@
 # rows take the library of the JVM's own bitness (64-bit, or 32-bit in a
 # 32-bit JVM), and the other one where they say so. Every
 # section a verdict cites must be one of the deployment guide's, and no output
-# may hold a stack trace.
+# may hold a stack trace. Last, the guide's Windows sample must be what the
+# doctor prints for the 32-bit DLL deployed as the guide says, without the
+# agent's DLL (see `windows_sample`).
 # usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <linux build> <linux-x86 build>
 #                    <x86 DLL> <folder of the doctor's i386 test DLLs>
 #                    <folder of the x64 DLL and its stand-ins> <java...>
@@ -182,4 +184,48 @@ for row in "${rows[@]}"; do
     status=1
   fi
 done
+# The guide's sample of the doctor on Windows: the 32-bit DLL deployed as the
+# guide says, in C:\qel\bin beside the product's DLLs, but for the agent's;
+# a 32-bit Java 8 JRE; the program started in C:\qel. The tree stands for C:,
+# its folders named as on Windows; the output, with the tree written as C: and
+# every / as \, must be the guide's block that holds its verdict, line for
+# line, but for the first line and the "Load:" line, which a Linux JVM cannot
+# print as a Windows one does: there the guide gives Windows' lines. (The
+# Linux JVM's warning on its failed load of the DLL is dropped.)
+windows_sample() {
+  local root=$work/sample jre="$work/sample/Program Files (x86)/Java/jre1.8.0" out block got want i line
+  mkdir -p "$root/qel/bin" "$root/Windows/SysWOW64" "$root/Windows/System" "$root/Windows/WinSxS/$sxs" "$jre/bin"
+  cp "$dll86" "$root/qel/bin/JQelAgtMsg.dll" && cp "$dlls"/converter.dll "$root/qel/bin/JQelAgtbase.dll"
+  cp "$dlls"/msvcr80.dll "$root/Windows/WinSxS/$sxs/msvcr80.dll"
+  out=$(cd "$root/qel" && timeout 120 "${java[@]}" -Djqel.doctor.os="Windows 10 10.0" -Djqel.doctor.arch=x86 \
+        -Djqel.doctor.windir="$root/Windows" -Djqel.doctor.javahome="$jre" -Djqel.doctor.bootpath="$jre/bin" \
+        -Djqel.doctor.command= -Djqel.doctor.path="$root/qel/bin" -Djava.library.path="$root/qel/bin" -jar "$jar" 2>&1)
+  out=$(printf '%s\n' "$out" | grep -v -e 'VM warning: You have loaded library' -e "^It's highly recommended" |
+        sed "s|$root|C:|g; s|/|\\\\|g")
+  # The fenced block of the guide that holds the verdict line.
+  block=$(VERDICT=$(grep '^Verdict: ' <<<"$out") awk '
+    /^```/ { if (inside && found) { printf "%s", text; exit } inside = !inside; text = ""; found = 0; next }
+    inside { text = text $0 "\n"; if ($0 == ENVIRON["VERDICT"]) found = 1 }' "$guide")
+  mapfile -t got <<<"$out"
+  mapfile -t want <<<"$block"
+  local problems=()
+  [ ${#got[@]} = ${#want[@]} ] || problems+=("a block of ${#want[@]} lines, not ${#got[@]}")
+  for i in "${!got[@]}"; do
+    [ ${#got[@]} = ${#want[@]} ] || break
+    line=${want[$i]-}
+    case ${got[$i]} in
+      'JVM: '*|'Load: '*) [ "${line%%:*}" = "${got[$i]%%:*}" ] || problems+=("line $((i + 1)): ${line:-none}") ;;
+      *) [ "$line" = "${got[$i]}" ] || problems+=("line $((i + 1)): ${line:-none}") ;;
+    esac
+  done
+  if [ ${#problems[@]} -eq 0 ]; then
+    echo "ok   the guide's Windows sample"
+  else
+    echo "FAIL the guide's Windows sample: the doctor printed"
+    printf '     %s\n' "${got[@]}"
+    echo "     where the guide has"; printf '     %s\n' "${problems[@]}"
+    status=1
+  fi
+}
+windows_sample
 exit $status

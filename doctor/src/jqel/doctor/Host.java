@@ -14,12 +14,13 @@ import java.util.Properties;
  *
  * <p>For tests only, these system properties replace the facts of a Windows
  * JVM, so that the Windows search runs on any machine:
- * {@code jqel.doctor.os} ("windows" or "linux"), {@code jqel.doctor.arch}
- * (the JVM's os.arch: "x86", "amd64"), {@code jqel.doctor.windir} (the
- * Windows folder), {@code jqel.doctor.javahome} (java.home),
- * {@code jqel.doctor.command} (the running program, as Java 9 and later
- * report it; empty for a JVM that does not, as Java 8) and
- * {@code jqel.doctor.path} (PATH).
+ * {@code jqel.doctor.os} (the system as the first line names it; Windows if
+ * it begins with "windows"), {@code jqel.doctor.arch} (the JVM's os.arch:
+ * "x86", "amd64"), {@code jqel.doctor.windir} (the Windows folder),
+ * {@code jqel.doctor.javahome} (java.home), {@code jqel.doctor.bootpath}
+ * (sun.boot.library.path, the JVM's own folders), {@code jqel.doctor.command}
+ * (the running program, as Java 9 and later report it; empty for a JVM that
+ * does not, as Java 8) and {@code jqel.doctor.path} (PATH).
  */
 final class Host {
     private static final String HOOK = "jqel.doctor.";
@@ -72,7 +73,7 @@ final class Host {
                 : new File(command).isAbsolute() ? new File(command) : new File(currentFolder, command);
         path = properties.getProperty(HOOK + "path", environment.get("PATH"));
         ldLibraryPath = environment.get("LD_LIBRARY_PATH");
-        bootLibraryPath = properties.getProperty("sun.boot.library.path", "");
+        bootLibraryPath = properties.getProperty(HOOK + "bootpath", properties.getProperty("sun.boot.library.path", ""));
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
     }
