@@ -36,13 +36,15 @@ function(jqel_i386_java out feature)
   if(feature EQUAL 8)
     list(APPEND java -XX:+UseMembar)
   endif()
-  # Java 11 has a fault of its own under qemu-user, not yet understood: with
-  # -Xcheck:jni, a few command lines stop with "FATAL ERROR in native method:
-  # Using JNIEnv in the wrong thread", in the JDK's own code, also where our
-  # library is not even found. It depends on the command line alone, and
-  # then happens every time (measured with the load_messages probe: of the
-  # java.library.path lengths tried, 12 neighbouring ones failed and the rest
-  # ran); so a Java 11 entry that fails so fails on every run on that machine.
+  # Java 11 with -Xcheck:jni stops under qemu-user with "FATAL ERROR in native
+  # method: Using JNIEnv in the wrong thread" before main, our library not
+  # even loaded, for a few lengths of its command line: with one -D argument
+  # of n characters, n = 76 to 87, 1120, 1136 and 2128 of 0 to 4200, every
+  # time. Without the class-data sharing archive, which the JVM maps at a
+  # fixed address, none of those lengths (nor any from 40 to 110) fails.
+  if(feature EQUAL 11)
+    list(APPEND java -Xshare:off)
+  endif()
   set(${out} ${java} PARENT_SCOPE)
 endfunction()
 
