@@ -102,7 +102,7 @@ doctor() {
 # The Java release of a JVM command line: 8, 11, 17...
 feature_of() {
   "$@" -XshowSettings:properties -version 2>&1 |
-    sed -n 's/^ *java\.specification\.version = \(1\.\)\{0,1\}\([0-9]*\).*/\2/p'
+    sed -n 's/^ *java\.version = \(1\.\)\{0,1\}\([0-9]*\).*/\2/p'
 }
 
 # The message that a JVM of release `feature` prints, of those given for
@@ -155,12 +155,12 @@ cp "$build"/lib/libqelagtapi.so "$lib"/
 # enabled, nor for the doctor, whose jar enables it.
 for release in /usr/lib/jvm/*/release; do
   [ "$bits" = 64 ] || break
-  feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
-  [ "${feature:-0}" -ge 24 ] || continue
+  newer_feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
+  [ "${newer_feature:-0}" -ge 24 ] || continue
   newer=("${release%/release}/bin/java" -Xcheck:jni)
   cp "${classpath#*:}" "$lib/jqel-api.jar"
   for access in "" --enable-native-access=ALL-UNNAMED; do
-    what="Java $feature${access:+ with $access}"
+    what="Java $newer_feature${access:+ with $access}"
     out=$("${newer[@]}" $access -Djava.library.path="$lib" -cp "${classpath%%:*}:$lib/jqel-api.jar" \
           jqel.deploy.LoadProbe 2>&1 | sed "s|$lib|/opt/qel/lib|g")
     warnings=$(grep '^WARNING' <<<"$out")
@@ -177,7 +177,7 @@ for release in /usr/lib/jvm/*/release; do
       [ -z "$line" ] || grep -qxF -- "$line" "$guide" || { echo "FAIL   the guide does not quote: $line"; status=1; }
     done <<<"$warnings"
   done
-  doctor "Java $feature" plain "Verdict: the library loaded." "" "${newer[@]}"
+  doctor "Java $newer_feature" plain "Verdict: the library loaded." "" "${newer[@]}"
   break
 done
 
@@ -215,17 +215,25 @@ wrong_elf() {  # <feature> <library path> <library bits> <JVM bits>
 wrong_bits() {  # <library bits> <JVM bits>: the guide's section
   echo "A $1-bit library in a $2-bit JVM"
 }
+# Loads the installed library, built for `lib_bits`, in a JVM of
+# `jvm_bits` and release `feature`: the JVM's message and the doctor's
+# verdict.
+# usage: wrong_bitness <lib_bits> <jvm_bits> <feature> <java...>
+wrong_bitness() {
+  local lib_bits=$1 jvm_bits=$2 f=$3
+  shift 3
+  check "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" quoted \
+    "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$lib_bits" "$jvm_bits")" "$@"
+  doctor "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" plain \
+    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits"): run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
+    "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$lib_bits") (ELFCLASS$lib_bits), built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits")" \
+    "$@"
+}
 IFS='|' read -r -a other_jvms <<<"$others"
 for other in "${other_jvms[@]}"; do
   IFS=';' read -r -a jvm <<<"$other"
   jvm+=(-Xcheck:jni)
-  f=$(feature_of "${jvm[@]}")
-  check "$(wrong_bits "$bits" "$other_bits"), Java $f" quoted \
-    "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$bits" "$other_bits")" "${jvm[@]}"
-  doctor "$(wrong_bits "$bits" "$other_bits"), Java $f" plain \
-    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$bits"), the JVM for $(doctor_jvm "$other_bits"): run the program with a $bits-bit JVM (see \"$(wrong_bits "$bits" "$other_bits")\" in DEPLOYMENT.md)." \
-    "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$bits") (ELFCLASS$bits), built for $(file_machine "$bits"), the JVM for $(doctor_jvm "$other_bits")" \
-    "${jvm[@]}"
+  wrong_bitness "$bits" "$other_bits" "$(feature_of "${jvm[@]}")" "${jvm[@]}"
 done
 
 # A build of the library's sources for the other bitness in its place (the
@@ -235,12 +243,7 @@ includes=()
 for d in ${jni_includes//;/ }; do includes+=(-I"$d"); done
 g++ -m$other_bits -shared -fPIC -O2 "${includes[@]}" -o "$versioned" \
   "$src"/bridge/{agent_message,conventions,message,mon_value}.cpp || status=1
-check "$(wrong_bits "$other_bits" "$bits"), Java $feature" quoted \
-  "$(wrong_elf "$feature" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$other_bits" "$bits")" "${java[@]}"
-doctor "$(wrong_bits "$other_bits" "$bits"), Java $feature" plain \
-  "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$other_bits"), the JVM for $(doctor_jvm "$bits"): run the program with a $other_bits-bit JVM (see \"$(wrong_bits "$other_bits" "$bits")\" in DEPLOYMENT.md)." \
-  "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$other_bits") (ELFCLASS$other_bits), built for $(file_machine "$other_bits"), the JVM for $(doctor_jvm "$bits")" \
-  "${java[@]}"
+wrong_bitness "$other_bits" "$bits" "$feature" "${java[@]}"
 
 rm -rf "$lib" && mkdir -p "$lib"
 check "library not on java.library.path" quoted \
