@@ -8,13 +8,24 @@
 # unpacks into the root. The machine's dpkg and apt state are not touched, and
 # no i386 architecture is added to it.
 #
-#   bash tools/i386-jvms.sh <feature>...       fetch the roots these JDKs need
-#                                              (once; a second run downloads nothing)
+# The emulator they run under comes the same way: qemu-i386 from Debian
+# trixie's qemu-user (10.0), a static program, of which only that one file is
+# kept. Bookworm's (7.2) gives a thread, when a signal handler returns, the
+# thread pointer of the thread created last, since it keeps one descriptor
+# table for all threads: every fault a JVM handles in any other thread (an
+# implicit null check, a safepoint poll) then runs that thread on another's
+# Thread* and JNIEnv ("Using JNIEnv in the wrong thread", or a crash).
+#
+#   bash tools/i386-jvms.sh <feature>...       fetch the roots these JDKs need, and
+#                                              the emulator (once; a second run
+#                                              downloads nothing)
+#   bash tools/i386-jvms.sh --qemu             fetch the emulator if need be, and
+#                                              print where it is
 #   bash tools/i386-jvms.sh --home <feature>   print where that JDK is (fetches nothing)
-#   bash tools/i386-jvms.sh --root <feature>   print its root, for qemu-i386 -L
+#   bash tools/i386-jvms.sh --root <feature>   print its root, for the emulator's -L
 #   bash tools/i386-jvms.sh --cache            print the cache folder
 #
-# A JVM runs as: qemu-i386 -L <root> <home>/bin/java ...
+# A JVM runs as: <emulator> -L <root> <home>/bin/java ...
 # Without -L (and the root's merged-/usr links and empty loader cache) it
 # would take the host's i386 C library, if any, and fail.
 #
@@ -39,6 +50,8 @@ suite_of() {
 }
 package_of() { echo "openjdk-$1-jdk-headless"; }
 root_of() { echo "$cache/$(suite_of "$1")/root"; }
+qemu_suite=trixie
+qemu_of() { echo "$cache/qemu/qemu-i386"; }
 home_of() { echo "$(root_of "$1")/usr/lib/jvm/java-$1-openjdk-i386"; }
 
 # Runs apt on the suite's private configuration.
@@ -48,12 +61,13 @@ private_apt() {
   APT_CONFIG=$dir/apt.conf apt-get -q -o Debug::NoLocking=1 "$@"
 }
 
-# Makes the suite's private apt configuration: only its own files count, but
-# for how old a Release file may be, which follows the machine's own apt (a
-# machine that reads a snapshot of the mirror accepts expired Release files).
+# Makes the private apt configuration of a suite and an architecture: only
+# its own files count, but for how old a Release file may be, which follows
+# the machine's own apt (a machine that reads a snapshot of the mirror
+# accepts expired Release files).
 # Their signatures are checked either way.
 configure() {
-  local dir=$1 suite=$2 valid_until=true check_date=true
+  local dir=$1 suite=$2 arch=$3 valid_until=true check_date=true
   eval "$(apt-config shell valid_until Acquire::Check-Valid-Until check_date Acquire::Check-Date)"
   mkdir -p "$dir"/{etc/apt.conf.d,etc/preferences.d,etc/sources.list.d,lists/partial,archives/partial}
   : >"$dir/status"
@@ -71,8 +85,8 @@ Dir::State::status "$dir/status";
 Dir::Cache "$dir";
 Dir::Cache::Archives "$dir/archives";
 Dir::Log "$dir";
-APT::Architecture "i386";
-APT::Architectures { "i386"; };
+APT::Architecture "$arch";
+APT::Architectures { "$arch"; };
 APT::Install-Recommends "false";
 APT::Get::Assume-Yes "true";
 Acquire::Languages "none";
@@ -81,6 +95,49 @@ Acquire::Check-Valid-Until "$valid_until";
 Acquire::Check-Date "$check_date";
 APT::Sandbox::User "root";
 EOF
+}
+
+# Fetches the suite's package lists into `dir`; `what` names the packages
+# wanted, for the message if it fails.
+update() {
+  local dir=$1 suite=$2 what=$3
+  if ! private_apt "$dir" update >"$dir/update.log" 2>&1; then
+    # Lists from an earlier run still resolve the packages; without any, give up.
+    if ! ls "$dir"/lists/*_Packages* >/dev/null 2>&1; then
+      sed 's/^/  /' "$dir/update.log" >&2
+      echo "Cannot get $what: the package list of Debian $suite could not be fetched from $mirror (see above)" >&2
+      exit 1
+    fi
+    echo "  apt-get update failed; going on with the lists of an earlier run" >&2
+  fi
+}
+
+# Fetches the emulator: trixie's qemu-user for amd64, of which only the
+# static qemu-i386 is kept (the package holds forty emulators, 450 MB).
+# Its package is downloaded alone, checked against the signed lists.
+fetch_qemu() {
+  local dir=$cache/qemu qemu
+  qemu=$(qemu_of)
+  if [ -x "$qemu" ]; then
+    return 0
+  fi
+  configure "$dir" "$qemu_suite" amd64
+  echo "Fetching qemu-user (amd64) from Debian $qemu_suite for its qemu-i386 into $dir" >&2
+  update "$dir" "$qemu_suite" "qemu-user for amd64"
+  if ! (cd "$dir/archives" && private_apt "$dir" download qemu-user) >"$dir/install.log" 2>&1; then
+    sed 's/^/  /' "$dir/install.log" >&2
+    echo "Cannot get qemu-user for amd64 from Debian $qemu_suite (see above)" >&2
+    exit 1
+  fi
+  rm -rf "$dir/extract"
+  dpkg-deb -x "$dir"/archives/qemu-user_*.deb "$dir/extract"
+  mv "$dir/extract/usr/bin/qemu-i386" "$qemu.new"
+  rm -rf "$dir/extract" "$dir"/archives/*.deb
+  if ! "$qemu.new" --version >/dev/null; then
+    echo "Cannot run $qemu.new, the qemu-i386 of Debian $qemu_suite's qemu-user" >&2
+    exit 1
+  fi
+  mv "$qemu.new" "$qemu"
 }
 
 # True if the stamp lists every package given.
@@ -107,17 +164,9 @@ fetch_suite() {
     mapfile -t old <"$stamp"
     packages+=("${old[@]}")
   fi
-  configure "$dir" "$suite"
+  configure "$dir" "$suite" i386
   echo "Fetching ${packages[*]} (i386) from Debian $suite into $root"
-  if ! private_apt "$dir" update >"$dir/update.log" 2>&1; then
-    # Lists from an earlier run still resolve the packages; without any, give up.
-    if ! ls "$dir"/lists/*_Packages* >/dev/null 2>&1; then
-      sed 's/^/  /' "$dir/update.log" >&2
-      echo "Cannot get ${packages[*]} for i386: the package list of Debian $suite could not be fetched from $mirror (see above)" >&2
-      exit 1
-    fi
-    echo "  apt-get update failed; going on with the lists of an earlier run" >&2
-  fi
+  update "$dir" "$suite" "${packages[*]} for i386"
   if ! private_apt "$dir" install --download-only "${packages[@]}" >"$dir/install.log" 2>&1; then
     sed 's/^/  /' "$dir/install.log" >&2
     echo "Cannot get ${packages[*]} for i386 from Debian $suite (see above)" >&2
@@ -159,11 +208,13 @@ fetch_suite() {
 
 case ${1:-} in
   --cache) echo "$cache"; exit 0 ;;
+  --qemu) fetch_qemu; qemu_of; exit 0 ;;
   --home) home_of "$2"; exit 0 ;;
   --root) root_of "$2"; exit 0 ;;
   ""|-*) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 2 ;;
 esac
 
+fetch_qemu
 # Group the features by suite, so that each suite's root is resolved once.
 declare -A by_suite=()
 for feature in "$@"; do

@@ -63,12 +63,14 @@ JQEL_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine64 python3)
 
-# What the 32-bit runs add: g++'s 32-bit libraries, qemu-user to run i386
-# programs (the build machines' kernel runs no 32-bit program itself), and
-# what tools/i386-jvms.sh needs to fetch the 32-bit JVMs into a private
-# folder, without adding the i386 architecture to dpkg: apt, dpkg-deb and
-# Debian's archive keyring.
-JQEL_I386_PACKAGES=(qemu-user g++-multilib debian-archive-keyring)
+# What the 32-bit runs add: g++'s 32-bit libraries, and what
+# tools/i386-jvms.sh needs to fetch the 32-bit JVMs and the emulator that runs
+# every i386 program (the build machines' kernel runs no 32-bit program
+# itself) into a private folder, without adding the i386 architecture to
+# dpkg: apt, dpkg-deb and Debian's archive keyring. The emulator is not
+# bookworm's qemu-user, whose qemu-i386 loses a thread's thread pointer after
+# a signal (the script says more).
+JQEL_I386_PACKAGES=(g++-multilib debian-archive-keyring)
 
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
