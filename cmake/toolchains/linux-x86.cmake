@@ -10,7 +10,7 @@ set(CMAKE_CXX_COMPILER g++)
 set(CMAKE_C_FLAGS_INIT -m32)
 set(CMAKE_CXX_FLAGS_INIT -m32)
 
-# ctest prefixes this to every test that runs a program built here. The
-# top-level CMakeLists.txt puts the emulator that cmake/I386Jvms.cmake
-# fetches in its place.
+# ctest prefixes this to every test that runs a program built here.
+# cmake/I386Jvms.cmake, which the top-level CMakeLists.txt includes for this
+# build, puts the emulator it fetches in place of this name.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386)
