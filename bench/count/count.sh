@@ -52,15 +52,15 @@ bounds='
 message send:0:
 message ack:0:
 monvalue send:0:
-set 16/16:85:
-get 16/16:63:
-set 16/4K:85:
-get 16/4K:63:
-remove 16/16:37:
-remove 16/4K:37:
-names 1:67:
-names 16:178:PushLocalFrame=1,PopLocalFrame=1
-names 1000:4924:PushLocalFrame=16,PopLocalFrame=16
+set 16/16:25:
+get 16/16:19:
+set 16/4K:25:
+get 16/4K:19:
+remove 16/16:12:
+remove 16/4K:12:
+names 1:25:
+names 16:78:PushLocalFrame=1,PopLocalFrame=1
+names 1000:2440:PushLocalFrame=16,PopLocalFrame=16
 '
 
 out=$(mktemp -d)
