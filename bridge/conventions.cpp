@@ -48,24 +48,15 @@ char const* message_about(char (&buffer)[N], char const* what, char const* text)
 
 }  // namespace
 
-bool borrow_native(JNIEnv* env, jstring java, char const* what,
-                   char const** utf, char** native) {
+void throw_null_argument(JNIEnv* env, char const* what) {
   char message[96];
-  if (java == nullptr) {
-    throw_new(env, "java/lang/NullPointerException",
-              message_about(message, what, " == null"));
-    return false;
-  }
-  *utf = env->GetStringUTFChars(java, nullptr);
-  if (*utf == nullptr) return false;  // the JVM's OutOfMemoryError is pending
-  *native = convertStringFromUTF(*utf);
-  if (*native == nullptr) {
-    throw_new(env, "java/lang/IllegalArgumentException",
-              message_about(message, what,
-                            " cannot be converted to the agent's native encoding"));
-    return false;
-  }
-  return true;
+  throw_new(env, "java/lang/NullPointerException", message_about(message, what, " == null"));
+}
+
+void throw_unconvertible(JNIEnv* env, char const* what) {
+  char message[96];
+  throw_new(env, "java/lang/IllegalArgumentException",
+            message_about(message, what, " cannot be converted to the agent's native encoding"));
 }
 
 namespace {
@@ -113,9 +104,8 @@ bool is_modified_utf8(char const* bytes) {
   return true;
 }
 
-jstring value_to_java(JNIEnv* env, char* value) {
-  jstring s = convertStringToUTF(value, env);
-  if (s != nullptr || env->ExceptionCheck()) return s;
+jstring unconverted_value_to_java(JNIEnv* env, char const* value) {
+  if (env->ExceptionCheck()) return nullptr;  // the converter's exception
   if (is_modified_utf8(value)) return env->NewStringUTF(value);
   return latin1_to_java(env, value);
 }

@@ -64,14 +64,12 @@ inline jint call_agent(int(QELAGT_CALL* operation)(P...), A... args) {
 // `message`. If even that fails, the JVM's own exception is left pending.
 void throw_new(JNIEnv* env, char const* cls, char const* message);
 
-// Borrows the UTF characters of one Java String argument and converts them
-// into a native string. On failure returns false with a Java exception
-// pending: NullPointerException "<what> == null" for a null argument, the
-// JVM's OutOfMemoryError if it cannot lend the characters, and
-// IllegalArgumentException if the converter makes no native string. Whatever
-// was taken is left in *utf and *native for the caller to release.
-bool borrow_native(JNIEnv* env, jstring java, char const* what,
-                   char const** utf, char** native);
+// Throw the Java exception of a String argument that cannot be borrowed:
+// NullPointerException "<what> == null" for a null one, and
+// IllegalArgumentException when the converter makes no native string of it.
+// Out of line, since no call that succeeds needs them.
+void throw_null_argument(JNIEnv* env, char const* what);
+void throw_unconvertible(JNIEnv* env, char const* what);
 
 // The Java String arguments of one call, as native strings, in argument
 // order. The destructor gives back everything taken, in the order the
@@ -82,19 +80,35 @@ class NativeStrings {
  public:
   explicit NativeStrings(JNIEnv* env) : env_(env) {}
   ~NativeStrings() {
-    for (size_t i = 0; i < count_; ++i)
+    for (size_t i = 0; i < N; ++i)
       if (utf_[i] != nullptr) env_->ReleaseStringUTFChars(java_[i], utf_[i]);
-    for (size_t i = 0; i < count_; ++i) free(native_[i]);
+    for (size_t i = 0; i < N; ++i)
+      if (native_[i] != nullptr) free(native_[i]);
   }
   NativeStrings(NativeStrings const&) = delete;
   NativeStrings& operator=(NativeStrings const&) = delete;
 
-  // Borrows and converts the next argument; `what` names it in exceptions.
-  // False with a Java exception pending when that fails.
+  // Borrows the next argument's UTF characters and converts them into a
+  // native string; `what` names the argument in exceptions. On failure
+  // returns false with a Java exception pending: NullPointerException for a
+  // null argument, the JVM's OutOfMemoryError if it cannot lend the
+  // characters, IllegalArgumentException if the converter makes no native
+  // string. What was taken is given back by the destructor all the same.
   bool add(jstring java, char const* what) {
     size_t i = count_++;
     java_[i] = java;
-    return borrow_native(env_, java, what, &utf_[i], &native_[i]);
+    if (java == nullptr) {
+      throw_null_argument(env_, what);
+      return false;
+    }
+    utf_[i] = env_->GetStringUTFChars(java, nullptr);
+    if (utf_[i] == nullptr) return false;  // the JVM's OutOfMemoryError is pending
+    native_[i] = convertStringFromUTF(utf_[i]);
+    if (native_[i] == nullptr) {
+      throw_unconvertible(env_, what);
+      return false;
+    }
+    return true;
   }
 
   // The i-th argument's native string, owned by this object.
@@ -103,10 +117,10 @@ class NativeStrings {
  private:
   static_assert(N > 0, "at least one string");
   JNIEnv* env_;
-  size_t count_ = 0;
-  jstring java_[N] = {};
-  char const* utf_[N] = {};
-  char* native_[N] = {};
+  size_t count_ = 0;  // the arguments added
+  jstring java_[N];          // read only where utf_ is set
+  char const* utf_[N] = {};  // null: nothing borrowed
+  char* native_[N] = {};     // null: nothing converted
 };
 
 // A list of CMA names that the agent handed over: once the agent succeeded,
@@ -170,8 +184,13 @@ bool is_modified_utf8(char const* bytes);
 // Java whole: through NewStringUTF when they are modified UTF-8, otherwise one
 // char per byte of the same value (ISO-8859-1), since NewStringUTF silently
 // drops characters after bytes that are not. Returns a new local reference,
-// or null with a Java exception pending.
-jstring value_to_java(JNIEnv* env, char* value);
+// or null with a Java exception pending. Only the converter's part is
+// inline: a value that converts needs none of the rest.
+jstring unconverted_value_to_java(JNIEnv* env, char const* value);
+inline jstring value_to_java(JNIEnv* env, char* value) {
+  jstring s = convertStringToUTF(value, env);
+  return s != nullptr ? s : unconverted_value_to_java(env, value);
+}
 
 }  // namespace jqel
 

@@ -72,5 +72,9 @@ JQEL_WINDOWS_PACKAGES=(
 # a signal (the script says more).
 JQEL_I386_PACKAGES=(g++-multilib debian-archive-keyring)
 
+# The instruction count (bench/count, the ctest entry native_cost and
+# tools/bench.sh): callgrind.
+JQEL_COUNT_PACKAGES=(valgrind)
+
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
