@@ -77,7 +77,8 @@ final class JQelLibrary {
             if (debug) {
                 System.err.println(DEBUG + "the load failed: " + e.getMessage());
             }
-            throw withDoctor(e);
+            // The JVM's own error, or ours about another class loader, whose cause it is.
+            throw withDoctor(e, e.getCause() != null ? e.getCause() : e);
         }
         loaded = true;
         if (debug) {
@@ -139,9 +140,10 @@ final class JQelLibrary {
      * The error {@code error} with a second line that gives the loading
      * doctor's command line: this JVM's {@code java}, with the options that
      * name the library as the program was given them. The first line stays
-     * the message as it was, which the deployment guide quotes.
+     * the message as it was, which the deployment guide quotes, and the
+     * cause is the JVM's error.
      */
-    static UnsatisfiedLinkError withDoctor(UnsatisfiedLinkError error) {
+    private static UnsatisfiedLinkError withDoctor(UnsatisfiedLinkError error, Throwable jvmError) {
         boolean windows = File.separatorChar == '\\';
         StringBuilder command = new StringBuilder(quote(
                 System.getProperty("java.home") + File.separator + "bin" + File.separator
@@ -155,7 +157,7 @@ final class JQelLibrary {
                 + "To find out why, run the loading doctor from the release archive with the"
                 + " program's PATH and current folder" + (windows ? " (in PowerShell, put & and a blank before it)" : "")
                 + ": " + command);
-        withDoctor.initCause(error);
+        withDoctor.initCause(jvmError);
         return withDoctor;
     }
 
