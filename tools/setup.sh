@@ -72,5 +72,9 @@ JQEL_WINDOWS_PACKAGES=(
 # a signal (the script says more).
 JQEL_I386_PACKAGES=(g++-multilib debian-archive-keyring)
 
+# The check of the release's Maven folder (ctest api_artifacts): Debian's
+# Maven and the plugins that compile a project, which it uses offline.
+JQEL_MAVEN_PACKAGES=(maven libmaven-compiler-plugin-java libmaven-resources-plugin-java)
+
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
