@@ -2,19 +2,29 @@
 # the user's own JVM: compiled for Java 8 (class files of major version 52),
 # since the DLL runs in 32-bit Windows JVMs of Java 8, 11 and 17 (see "What
 # must sit beside it" in packaging/DEPLOYMENT.md), and packed by jar.cmake so
-# that two builds with SOURCE_DATE_EPOCH set give the same bytes.
+# that two builds with SOURCE_DATE_EPOCH set give the same bytes. The API
+# jar's Javadoc and sources jars are made the same way.
 find_package(Java 17 REQUIRED COMPONENTS Development)
+get_filename_component(jqel_jdk_bin "${Java_JAVAC_EXECUTABLE}" DIRECTORY)
+find_program(JQEL_JAVADOC javadoc HINTS "${jqel_jdk_bin}" REQUIRED)
 
-# jqel_reproducible_jar(<target> <jar> SOURCES <java files>... [MANIFEST <file>])
+# jqel_reproducible_jar(<target> <jar> SOURCES <java files>... [MANIFEST <file>]
+#                       [KIND classes|javadoc|sources] [SOURCE_ROOT <dir>] [TITLE <text>])
 # Builds <jar> from the sources, as target <target>, which add_jar's
-# INCLUDE_JARS takes like one of its own.
+# INCLUDE_JARS takes like one of its own: their classes (the default), their
+# Javadoc, titled TITLE, or the sources themselves, under their paths below
+# SOURCE_ROOT.
 function(jqel_reproducible_jar target jar)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "MANIFEST" "SOURCES")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "MANIFEST;KIND;SOURCE_ROOT;TITLE" "SOURCES")
+  if(NOT arg_KIND)
+    set(arg_KIND classes)
+  endif()
   set(script ${PROJECT_SOURCE_DIR}/cmake/jar.cmake)
   add_custom_command(OUTPUT ${jar}
-    COMMAND ${CMAKE_COMMAND}
-      -DJAVAC=${Java_JAVAC_EXECUTABLE} -DJAR=${Java_JAR_EXECUTABLE}
-      "-DSOURCES=${arg_SOURCES}" -DCLASSES=${CMAKE_CURRENT_BINARY_DIR}/${target}-classes
+    COMMAND ${CMAKE_COMMAND} -DKIND=${arg_KIND}
+      -DJAVAC=${Java_JAVAC_EXECUTABLE} -DJAVADOC=${JQEL_JAVADOC} -DJAR=${Java_JAR_EXECUTABLE}
+      "-DSOURCES=${arg_SOURCES}" -DSOURCE_ROOT=${arg_SOURCE_ROOT} "-DTITLE=${arg_TITLE}"
+      -DCLASSES=${CMAKE_CURRENT_BINARY_DIR}/${target}-files
       -DMANIFEST=${arg_MANIFEST} -DOUTPUT=${jar}
       -P ${script}
     DEPENDS ${arg_SOURCES} ${script} ${arg_MANIFEST}

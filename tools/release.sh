@@ -3,8 +3,8 @@
 #   dist/JQelAgtMsg-<version>-windows-x86.zip     JQelAgtMsg.dll (the shipped library)
 #   dist/JQelAgtMsg-<version>-linux-x86_64.tar.gz libJQelAgtMsg.so
 # each holding what packaging/CMakeLists.txt installs: the library, the Java
-# classes jqel-api.jar, the loading doctor jqel-doctor.jar, DEPLOYMENT.md and
-# SHA256SUMS. Every time stamp (the archives' and the DLL's BuildDate) is the
+# classes jqel-api.jar, the loading doctor jqel-doctor.jar, DEPLOYMENT.md, the
+# Maven folder maven/ and SHA256SUMS. Every time stamp (the archives' and the DLL's BuildDate) is the
 # commit's, from SOURCE_DATE_EPOCH, so that two runs from one commit give
 # identical bytes.
 #

@@ -8,8 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}" \
-  "${JQEL_COUNT_PACKAGES[@]}" \
-  "${JQEL_FUZZ_PACKAGES[@]}"
+  "${JQEL_COUNT_PACKAGES[@]}" "${JQEL_FUZZ_PACKAGES[@]}" "${JQEL_MAVEN_PACKAGES[@]}"
 
 presets=(linux linux-x86 linux-sanitize linux-fuzz windows-x86 windows-x64)
 bash tools/check-docs.sh "${presets[@]}"

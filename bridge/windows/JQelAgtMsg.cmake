@@ -4,8 +4,6 @@
 # made from module-definition files, with a version resource, entered at its
 # own DllMain.
 
-set(JQEL_COMPANY_NAME "Brenn" CACHE STRING "CompanyName of the version resource")
-set(JQEL_PRODUCT_NAME "JQel agent messaging for Java" CACHE STRING "ProductName of the version resource")
 set(JQEL_LEGAL_COPYRIGHT "Copyright (C) Brenn" CACHE STRING "LegalCopyright of the version resource")
 # The version of the side-by-side C runtime that the 32-bit DLL's manifest
 # asks for: Visual C++ 2005 SP1. An installed later 2005 runtime redirects it

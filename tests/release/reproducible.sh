@@ -3,7 +3,10 @@
 # trees and at different times, and fails unless both runs give the same
 # bytes and each archive holds exactly the library, the Java classes
 # jqel-api.jar and the loading doctor jqel-doctor.jar (both of class files of
-# Java 8, major version 52), DEPLOYMENT.md and a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
+# Java 8, major version 52), DEPLOYMENT.md, the Maven repository folder
+# maven/ and a SHA256SUMS of all of them that checks; in the Windows archive
+# the guide and SHA256SUMS end their lines in CRLF, in the Linux one in LF.
+# The archive's DLL, the very bytes users get, must
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
 # the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
 # suite in the real 32-bit JVM, with the archive's jqel-api.jar. The Linux
@@ -37,11 +40,15 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   esac
   top=$unpacked/${archive%.zip}
   top=${top%.tar.gz}
+  maven=
+  for f in jqel-api-$version.jar jqel-api-$version.pom jqel-api-$version-sources.jar jqel-api-$version-javadoc.jar; do
+    for suffix in "" .md5 .sha1; do maven+=" maven/com/brenn/varnis/tq/api/jqel-api/$version/$f$suffix"; done
+  done
   case $archive in
-    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-api.jar jqel-doctor.jar" ;;
-    *) expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version" ;;
+    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-api.jar jqel-doctor.jar$maven" ;;
+    *) expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version$maven" ;;
   esac
-  actual=$(cd "$top" && ls | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  actual=$(cd "$top" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   if [ "$actual" = "$expected" ]; then
     echo "ok   $archive holds: $actual"
@@ -59,6 +66,18 @@ print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar
       echo "FAIL $archive: $jar holds class files of major versions: $majors"; status=1
     fi
   done
+  # Lines end in CRLF in the Windows archive's text files, in LF elsewhere.
+  for text in DEPLOYMENT.md SHA256SUMS; do
+    ends=$(python3 -c 'import sys; b = open(sys.argv[1], "rb").read(); n = b.count(b"\n"); c = b.count(b"\r\n")
+print("CRLF" if n and c == n else "LF" if not c else "mixed")' "$top/$text")
+    want=LF
+    [[ $archive != *.zip ]] || want=CRLF
+    [ "$ends" = $want ] && echo "ok   $archive: $text ends its lines in $want" ||
+      { echo "FAIL $archive: $text ends its lines in $ends, not $want"; status=1; }
+  done
+  listed=$(tr -d '\r' <"$top/SHA256SUMS" | sed 's/^[0-9a-f]*  //' | LC_ALL=C sort)
+  files=$(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$listed" = "$files" ] || { echo "FAIL $archive: SHA256SUMS lists: $listed"; status=1; }
   if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
     echo "ok   $archive: SHA256SUMS checks"
   else

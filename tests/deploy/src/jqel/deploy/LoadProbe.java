@@ -4,7 +4,8 @@ import com.brenn.varnis.tq.api.jqel.JQelAgentMessage;
 
 /**
  * Loads the library as a deployed program would, by its first native call,
- * and prints how that ended: the result code, or the error the JVM threw.
+ * and prints how that ended: the result code, or the first line of the error,
+ * the JVM's message.
  * With the argument "other-package" it calls the same native declared by a
  * class in another package, whose JNI name the library does not export.
  */
@@ -19,7 +20,9 @@ public final class LoadProbe {
                     : JQelAgentMessage.QelAgtMessageSend(0);
             System.out.println("loaded; QelAgtMessageSend returned " + rc);
         } catch (Throwable t) {
-            System.out.println(t);
+            // The JVM's message, the line the guide quotes; the classes' next
+            // line, the doctor's command, is LoadingTest's to judge.
+            System.out.println(t.toString().split("\\R", 2)[0]);
         }
     }
 }

@@ -44,7 +44,7 @@ public final class LoaderProbe {
                     throw new IllegalArgumentException(args[0]);
             }
         } catch (UnsatisfiedLinkError e) {
-            System.out.println(e);
+            System.out.println(firstLine(e));
         }
     }
 
@@ -59,7 +59,7 @@ public final class LoaderProbe {
         try {
             System.out.println(call(application(second)));
         } catch (UnsatisfiedLinkError refused) {
-            System.out.println(refused);
+            System.out.println(firstLine(refused));
             Throwable jvm = refused.getCause();
             if (!(jvm instanceof UnsatisfiedLinkError && refused.getMessage().startsWith(jvm.getMessage()))) {
                 System.out.println("its cause is not the JVM's error: " + refused.getCause());
@@ -73,6 +73,14 @@ public final class LoaderProbe {
                 System.out.println("an interrupted load lost the interrupt");
             }
         }
+    }
+
+    /**
+     * The error's first line, the one the guide quotes; the doctor's command
+     * line that follows is LoadingTest's to judge.
+     */
+    private static String firstLine(Throwable t) {
+        return t.toString().split("\\R", 2)[0];
     }
 
     /** Runs an application, then closes its loader and drops every reference to it. */

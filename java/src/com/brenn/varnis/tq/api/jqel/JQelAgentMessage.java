@@ -2,16 +2,56 @@ package com.brenn.varnis.tq.api.jqel;
 
 /**
  * An agent message, reached through its native handle: sending and
- * acknowledging it. Each method returns the agent's result code, 0 for success.
+ * acknowledging it.
+ *
+ * <p>Each method calls one operation of the agent's programming interface,
+ * {@code libqelagtapi}, through the native library {@code JQelAgtMsg}, and
+ * returns that operation's result code unchanged: 0 for success, anything else
+ * as the agent gave it. The codes are the agent's own; look them up in the
+ * agent product's documentation of its programming interface, under the
+ * operation that each method names. This library adds no code of its own.
+ *
+ * <p>The methods may be called from any number of threads at once: they keep
+ * no state between calls.
+ *
+ * <p>The first use of this class loads the native library (see "How a Java
+ * program loads it" in the deployment guide, {@code DEPLOYMENT.md}). If that
+ * fails, that use throws {@link UnsatisfiedLinkError}, whose first line is
+ * the JVM's message and whose second gives the command line of the loading
+ * doctor, {@code jqel-doctor.jar}, which says why; every later use throws
+ * {@link NoClassDefFoundError}. The version of these classes is this
+ * package's {@link Package#getImplementationVersion()}, from the jar's
+ * manifest.
  */
 public class JQelAgentMessage {
     static {
         JQelLibrary.load();
     }
 
-    /** Sends the message {@code handle}. */
+    /**
+     * Makes an object of this class, which has only static methods; there is
+     * no need to.
+     */
+    public JQelAgentMessage() {}
+
+    /**
+     * Sends an agent message: the agent's message-send operation.
+     *
+     * @param handle the agent's native handle of the message, as the agent
+     *     gave it; the agent receives it at pointer width (the low 32 bits in
+     *     a 32-bit JVM), and this library never looks inside it
+     * @return the agent's result code, unchanged: 0 for success
+     */
     public static native int QelAgtMessageSend(long handle);
 
-    /** Acknowledges the message {@code handle}. */
+    /**
+     * Acknowledges an agent message: the agent's message-acknowledge
+     * operation.
+     *
+     * @param handle the agent's native handle of the message, as the agent
+     *     gave it; the agent receives it at pointer width (the low 32 bits in
+     *     a 32-bit JVM), and this library never looks inside it
+     * @return the agent's result code, unchanged: 0 for success
+     */
     public static native int QelAgtMessageAck(long handle);
 }

@@ -1,0 +1,90 @@
+#!/bin/bash
+# What a Java team takes from a release, from the build as packaging installs
+# it (the archives hold the same files): both jars' manifests carry the
+# project's version; the API's Javadoc passes javadoc -Xdoclint:all without a
+# warning; the folder maven/ is a Maven repository holding exactly the jar,
+# the POM, the sources and Javadoc jars under the API's coordinates, each with
+# .md5 and .sha1 files that match; and Debian's Maven, with no network and
+# checksums checked, resolves all of it from that folder and compiles a small
+# consumer against it (tests/release/consumer), failing on a checksum that
+# does not match.
+# usage: api_artifacts.sh <scratch> <build-dir> <version> <javadoc> <java sources...>
+set -uo pipefail
+work=$1 build=$2 version=$3 javadoc=$4
+shift 4
+here=$(cd "$(dirname "$0")" && pwd)
+status=0
+ok() { echo "ok   $*"; }
+fail() { echo "FAIL $*"; status=1; }
+
+rm -rf "$work" && mkdir -p "$work"
+install=$work/install
+cmake --install "$build" --prefix "$install" >/dev/null || { fail "cmake --install"; exit 1; }
+
+# The manifests' main attributes.
+manifest() {
+  python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("META-INF/MANIFEST.MF").decode().replace("\r", ""), end="")' "$1"
+}
+for jar in jqel-api.jar jqel-doctor.jar; do
+  m=$(manifest "$install/$jar")
+  wanted=("Implementation-Version: $version" "Implementation-Vendor: .+" "Implementation-Title: .+")
+  [ $jar = jqel-api.jar ] && wanted+=("Automatic-Module-Name: com.brenn.varnis.tq.api.jqel")
+  missing=()
+  for line in "${wanted[@]}"; do grep -qxE -- "$line" <<<"$m" || missing+=("$line"); done
+  if [ ${#missing[@]} -eq 0 ]; then ok "$jar's manifest: version $version"; else fail "$jar's manifest lacks: ${missing[*]}"; printf '     %s\n' "$m"; fi
+done
+
+out=$("$javadoc" --release 8 -Xdoclint:all -quiet -notimestamp -d "$work/javadoc" "$@" 2>&1)
+if [ $? -eq 0 ] && [ -z "$out" ]; then ok "javadoc -Xdoclint:all: no warning"; else fail "javadoc -Xdoclint:all:"; printf '     %s\n' "$out"; fi
+
+# The repository layout, exactly.
+dir=com/brenn/varnis/tq/api/jqel-api/$version
+base=$dir/jqel-api-$version
+expected=$(for f in "$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar"; do
+             printf '%s\n' "$f" "$f.md5" "$f.sha1"; done | LC_ALL=C sort)
+actual=$(cd "$install/maven" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+if [ "$actual" = "$expected" ]; then ok "maven/ holds $(wc -l <<<"$actual") files under $dir"; else fail "maven/ holds:"; printf '     %s\n' $actual; fi
+for f in "$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar"; do
+  [ -f "$install/maven/$f" ] || continue
+  for sum in md5 sha1; do
+    if [ "$(cat "$install/maven/$f.$sum")" = "$(${sum}sum <"$install/maven/$f" | cut -d' ' -f1)" ]; then :; else fail "$f.$sum does not match"; fi
+  done
+done
+cmp -s "$install/jqel-api.jar" "$install/maven/$base.jar" && ok "the repository's jar is jqel-api.jar" || fail "the repository's jar differs from jqel-api.jar"
+entries() { python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.startswith("META-INF/"))))' "$1"; }
+if [ "$(entries "$install/maven/$base-sources.jar")" = "$(for s in "$@"; do echo "com/${s#*/com/}"; done | LC_ALL=C sort)" ]; then
+  ok "the sources jar holds the sources"; else fail "the sources jar holds: $(entries "$install/maven/$base-sources.jar")"; fi
+pages=$(entries "$install/maven/$base-javadoc.jar" | grep -cxE 'com/brenn/varnis/tq/api/jqel/JQel(AgentMessage|Message|MonValue)\.html|index\.html')
+[ "$pages" = 4 ] && ok "the Javadoc jar holds the three classes' pages" || fail "the Javadoc jar holds $pages of the four pages"
+pom=$(python3 - "$install/maven/$base.pom" <<'PY'
+import sys, xml.etree.ElementTree as ET
+ns = {"m": "http://maven.apache.org/POM/4.0.0"}
+p = ET.parse(sys.argv[1]).getroot()
+print(*(p.findtext("m:" + k, namespaces=ns) for k in ("groupId", "artifactId", "version", "packaging")),
+      len(p.findall("m:dependencies", ns)))
+PY
+)
+[ "$pom" = "com.brenn.varnis.tq.api jqel-api $version jar 0" ] && ok "the POM: $pom" || fail "the POM: $pom"
+
+# Debian's Maven with its packaged plugins, the newest of each, and no network.
+plugin() { ls /usr/share/maven-repo/org/apache/maven/plugins/maven-$1-plugin | grep -E '^[0-9.]+$' | sort -V | tail -n 1; }
+consumer=$work/consumer
+cp -r "$here/consumer" "$consumer"
+sed -i -e "s|@REPOSITORY@|file://$install/maven|" -e "s|@VERSION@|$version|g" \
+  -e "s|@COMPILER@|$(plugin compiler)|" -e "s|@RESOURCES@|$(plugin resources)|" "$consumer/pom.xml"
+cat >"$work/settings.xml" <<XML
+<settings>
+  <localRepository>$work/m2</localRepository>
+  <mirrors>
+    <mirror><id>debian</id><mirrorOf>central</mirrorOf><url>file:///usr/share/maven-repo</url></mirror>
+  </mirrors>
+</settings>
+XML
+if (cd "$consumer" && mvn -B -q -s "$work/settings.xml" compile) >"$work/mvn.log" 2>&1 &&
+   [ -f "$consumer/target/classes/com/example/Consumer.class" ] &&
+   [ -f "$work/m2/$base-javadoc.jar" ] && [ -f "$work/m2/$base-sources.jar" ]; then
+  ok "Maven resolved the jar, its sources and Javadoc from maven/ and compiled a consumer"
+else
+  fail "Maven did not resolve maven/ and compile the consumer:"; sed 's/^/     /' "$work/mvn.log" | head -n 40
+fi
+exit $status
