@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#ifndef _WIN32
+#if !defined(_WIN32) && defined(JQEL_VERSION)
 // The library's version in the file, as what(1) finds "@(#)" strings: the
 // loading doctor reads it from the library it finds. A string, not a symbol,
 // so that the library still exports the JNI names alone. (The Windows DLL

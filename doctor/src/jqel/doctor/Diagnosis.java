@@ -66,6 +66,10 @@ final class Diagnosis {
             return new Fault.Finding(Fault.IN_JVM_FOLDER, root.file + ", in the JVM's own folder, which Java searches before"
                     + " java.library.path, " + bad.why, "remove it from the JVM's folder", "", root.file);
         }
+        if (bad.bad == BadFile.Kind.NOT_A_FILE) {
+            return new Fault.Finding(Fault.PROPERTY, what, root.place.rule == Place.Rule.JQEL_LIBRARY
+                    ? "give the library file's full path" : "put the library file in its place", "", root.file);
+        }
         if (bad.bad == BadFile.Kind.UNREADABLE) {
             return new Fault.Finding(Fault.UNREADABLE, what, "let the user that runs Java read it", "", root.file);
         }

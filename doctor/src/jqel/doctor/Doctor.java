@@ -34,7 +34,7 @@ public final class Doctor {
         Loader loader = Loader.of(host);
         Node root = search.found == null ? null : loader.build(search.found, search.place);
         if (root != null) {
-            report.file(root);
+            report.file(search.found, root);
         }
         if (root != null && root.bad == null) {
             report.manifest(root);

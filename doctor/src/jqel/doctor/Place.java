@@ -21,7 +21,7 @@ final class Place {
         RPATH("DT_RPATH"),
         LD_LIBRARY_PATH("LD_LIBRARY_PATH"),
         RUNPATH("DT_RUNPATH"),
-        CACHE("a folder of /etc/ld.so.conf, from which ldconfig builds ld.so.cache"),
+        CACHE("ld.so.cache, as the folders of /etc/ld.so.conf it is built from"),
         DEFAULT("the default folders");
 
         final String words;

@@ -40,13 +40,14 @@ final class Report {
         }
     }
 
-    /** The library file: what it is, and its version as the file records it. */
-    void file(Node root) {
-        File given = root.bad != null ? root.bad.file : root.file;
+    /** The library file as Java found it, through its links: what it is, and its version as the file records it. */
+    void file(File given, Node root) {
+        File target = Loader.canonical(given);
+        String shown = target.equals(given.getAbsoluteFile()) ? given.toString() : given + " -> " + target;
         String what = root.bad == null ? root.image.describe() + ", which this JVM can load"
                 : root.bad.image != null ? root.bad.image.describe() + ", " + root.bad.why.replaceFirst("^is ", "")
                 : root.bad.why;
-        out.println("File: " + given + (root.bad == null || root.bad.image != null ? ": " : " ") + what);
+        out.println("File: " + shown + (root.bad == null || root.bad.image != null ? ": " : " ") + what);
         if (root.image != null) {
             out.println("Version: " + (root.image.version != null ? root.image.version : "none recorded in the file"));
         }
@@ -73,9 +74,12 @@ final class Report {
                 + " (assumed: the registry is not read), in:" : "Linux looks for the libraries it needs, after those the"
                 + " process has loaded, in:");
         List<String> defaults = new ArrayList<>();
+        List<String> cache = new ArrayList<>();
         for (Place place : root.places) {
             if (place.rule == Place.Rule.DEFAULT) {
                 defaults.add(place.folder.toString());
+            } else if (place.rule == Place.Rule.CACHE) {
+                cache.add(place.folder.toString());
             } else {
                 out.println("  " + place.folder + " (" + place.describe() + (place.folder.isDirectory() ? ")" : "; no such folder)"));
             }
@@ -95,6 +99,7 @@ final class Report {
         if (host.ldLibraryPath == null || host.ldLibraryPath.isEmpty()) {
             out.println("  LD_LIBRARY_PATH: not set");
         }
+        out.println("  " + Place.Rule.CACHE.words + ": " + String.join(", ", cache));
         out.println("  " + Place.Rule.DEFAULT.words + ": " + String.join(", ", defaults));
         for (String unread : ((LinuxLoader) loader).unread()) {
             out.println("  not read: " + unread);

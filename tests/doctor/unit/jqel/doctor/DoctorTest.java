@@ -236,6 +236,29 @@ class DoctorTest {
             row("jqel.library names a folder",
                 t -> t.properties.setProperty("jqel.library", t.file("lib").getPath()),
                 Fault.PROPERTY, "which is a folder, not the library: give the library file's full path"),
+            row("the program's folder comes before the system folder and PATH",
+                t -> new Binaries.Dll().exports(3).write(t.file("jre/bin/libqelagtapi.dll")),
+                Fault.LACKS, "jre/bin/libqelagtapi.dll lacks ordinal 4"),
+            row("the current folder comes before PATH",
+                t -> new Binaries.Dll().exports(3).write(t.file("libqelagtapi.dll")),
+                Fault.LACKS, "start the program in another folder"),
+            row("System32 is not the system folder of a 32-bit JVM; names differ in case; a 64-bit copy is passed over",
+                t -> {
+                    new Binaries.Dll().exports(3).write(t.file("win/System32/libqelagtapi.dll"));
+                    Files.move(t.file("prod/JQelAgtbase.dll").toPath(), t.file("prod/jqelagtbase.dll").toPath());
+                    Binaries.Dll wide = Tree.agent();
+                    wide.machine = 0x8664;
+                    wide.write(t.file("p64/libqelagtapi.dll"));
+                    t.properties.setProperty("jqel.doctor.path", t.file("p64") + ";" + t.file("prod"));
+                },
+                null, "JQelAgtbase.dll: %ROOT%/prod/jqelagtbase.dll", "passed over %ROOT%/p64/libqelagtapi.dll"),
+            row("a later runtime with its publisher policy serves the manifest",
+                t -> {
+                    File later = t.file("win/WinSxS/" + SXS.replace("762", "6195"));
+                    Files.move(t.file("win/WinSxS/" + SXS).toPath(), later.toPath());
+                    t.file("win/WinSxS/x86_policy.8.0.microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_0").mkdirs();
+                },
+                null, "version 8.0.50727.762: %ROOT%/win/WinSxS/" + SXS.replace("762", "6195")),
             row("a DLL of 65,535 sections and 65,535 imports by name",
                 t -> {
                     Binaries.Dll hostile = Tree.ours();
@@ -295,7 +318,7 @@ class DoctorTest {
                     Binaries.elf(t.file("lib/libJQelAgtMsg.so"), Arrays.asList("libjqeltesta.so"), null, null, "");
                     Binaries.elf(t.file("conf/libjqeltesta.so"), Collections.<String>emptyList(), null, null, "");
                 },
-                null, "%ROOT%/conf (a folder of /etc/ld.so.conf, from which ldconfig builds ld.so.cache)")
+                null, "  ld.so.cache, as the folders of /etc/ld.so.conf it is built from: %ROOT%/conf")
         );
     }
 
