@@ -72,7 +72,7 @@ final class LinuxLoader extends Loader {
         if (host.ldLibraryPath != null && !host.ldLibraryPath.isEmpty()) {
             for (String entry : host.ldLibraryPath.split("[:;]", -1)) {
                 places.add(new Place(new File(entry.isEmpty() ? "." : expand(entry, node)), Place.Rule.LD_LIBRARY_PATH,
-                        entry.isEmpty() ? "(an empty entry: the current folder)" : ""));
+                        entry.isEmpty() ? ", an empty entry: the current folder" : ""));
             }
         }
         runPath(places, node.image.runpath, Place.Rule.RUNPATH, node);
@@ -116,7 +116,7 @@ final class LinuxLoader extends Loader {
         }
         if (name.contains("/")) {
             candidates.add(new Node.Candidate(new File(name), new Place(new File(name).getParentFile(), Place.Rule.DEFAULT,
-                    "(named by path)")));
+                    ", named by path")));
         }
         Node.Candidate chosen = take(candidates, node, false);
         if (chosen != null) {

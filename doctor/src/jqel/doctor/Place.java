@@ -50,6 +50,6 @@ final class Place {
 
     /** "the system folder", "DT_RUNPATH $ORIGIN/../lib of libfoo.so". */
     String describe() {
-        return rule.words + (note.isEmpty() ? "" : " " + note);
+        return rule.words + (note.isEmpty() || note.startsWith(",") ? note : " " + note);
     }
 }

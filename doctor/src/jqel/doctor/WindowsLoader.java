@@ -45,7 +45,7 @@ final class WindowsLoader extends Loader {
             search.add(new Place(new File(windir, "System"), Place.Rule.SYSTEM16, ""));
             search.add(new Place(windir, Place.Rule.WINDOWS, ""));
         }
-        search.add(new Place(host.currentFolder, Place.Rule.CURRENT, "(SafeDllSearchMode on, the default)"));
+        search.add(new Place(host.currentFolder, Place.Rule.CURRENT, ", SafeDllSearchMode on, the default"));
         for (String entry : split(host.path, ";")) {
             if (!entry.isEmpty()) {
                 search.add(new Place(new File(entry), Place.Rule.PATH, ""));
@@ -63,8 +63,8 @@ final class WindowsLoader extends Loader {
     private void programFolders() {
         if (host.program != null) {
             File folder = host.program.getParentFile();
-            search.add(new Place(folder != null ? folder : host.program, Place.Rule.PROGRAM, "(" + host.program.getName()
-                    + (host.programNamed ? ", as jqel.doctor.program names it)" : ")")));
+            search.add(new Place(folder != null ? folder : host.program, Place.Rule.PROGRAM, ", " + host.program.getName()
+                    + (host.programNamed ? ", as jqel.doctor.program names it" : "")));
             return;
         }
         File jdk = host.javaHome.getParentFile();
@@ -74,7 +74,7 @@ final class WindowsLoader extends Loader {
             assumedPrograms.add(bin);
             return;
         }
-        search.add(new Place(bin, Place.Rule.PROGRAM, "(assumed java.exe: Java 8 does not say which program runs)"));
+        search.add(new Place(bin, Place.Rule.PROGRAM, ", assumed java.exe: Java 8 does not say which program runs"));
     }
 
     @Override
@@ -114,7 +114,7 @@ final class WindowsLoader extends Loader {
             }
         }
         List<Place> order = KNOWN_DLLS.contains(key(name)) && systemFolder != null
-                ? Arrays.asList(new Place(systemFolder, Place.Rule.KNOWN_DLL, "(assumed: the registry is not read)"))
+                ? Arrays.asList(new Place(systemFolder, Place.Rule.KNOWN_DLL, ", assumed: the registry is not read"))
                 : search;
         for (Place place : order) {
             File file = entry(place.folder, name);
