@@ -259,6 +259,39 @@ class DoctorTest {
                     t.file("win/WinSxS/x86_policy.8.0.microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_0").mkdirs();
                 },
                 null, "version 8.0.50727.762: %ROOT%/win/WinSxS/" + SXS.replace("762", "6195")),
+            row("not in java.library.path",
+                t -> t.properties.setProperty("java.library.path", t.file("prod").getPath()),
+                Fault.NOT_ON_PATH, "JQelAgtMsg.dll is in no folder of java.library.path"),
+            row("only a 64-bit agent DLL",
+                t -> {
+                    Binaries.Dll wide = Tree.agent();
+                    wide.machine = 0x8664;
+                    wide.write(t.file("prod/libqelagtapi.dll"));
+                },
+                Fault.OTHER_BITNESS, "only a 64-bit libqelagtapi.dll is there"),
+            row("PATH without the product's folder",
+                t -> t.properties.setProperty("jqel.doctor.path", t.file("none").getPath()),
+                Fault.MISSING, "JQelAgtbase.dll is in none of the folders"),
+            row("the agent's DLLs beside the library only",
+                t -> {
+                    Files.move(t.file("prod/JQelAgtbase.dll").toPath(), t.file("lib/JQelAgtbase.dll").toPath());
+                },
+                Fault.BESIDE, "JQelAgtbase.dll is beside JQelAgtMsg.dll in", "on PATH"),
+            row("the first agent DLL Windows finds is no DLL",
+                t -> Files.write(t.file("prod/libqelagtapi.dll").toPath(), "text".getBytes(StandardCharsets.US_ASCII)),
+                Fault.BAD_DEPENDENCY, "the first libqelagtapi.dll that Windows finds, is not a library"),
+            row("the library truncated",
+                t -> Files.write(t.file("lib/JQelAgtMsg.dll").toPath(), new byte[] {'M', 'Z'}),
+                Fault.BAD_LIBRARY, "copy it again from the release archive"),
+            row("a 32-bit DLL in a 64-bit JVM",
+                t -> t.properties.setProperty("jqel.doctor.arch", "amd64"),
+                Fault.LIBRARY_32, "run the program with a 32-bit JVM"),
+            row("a Linux library where Windows runs",
+                t -> Binaries.elf(t.file("lib/JQelAgtMsg.dll"), Collections.<String>emptyList(), null, null, ""),
+                Fault.WRONG_SYSTEM, "use JQelAgtMsg.dll, the library built for Windows"),
+            row("jqel.doctor.program names no file",
+                t -> t.properties.setProperty("jqel.doctor.program", t.file("svc/service.exe").getPath()),
+                Fault.PROGRAM, "give the full path of the program's .exe"),
             row("a DLL of 65,535 sections and 65,535 imports by name",
                 t -> {
                     Binaries.Dll hostile = Tree.ours();
