@@ -181,7 +181,8 @@ final class Host {
     }
 
     private static int archBits(String arch) {
-        return arch.equals("x86") || arch.equals("arm") ? 32 : 64;
+        Machine machine = Machine.ofArch(arch);
+        return machine == null ? 64 : machine.bits;
     }
 
     private static int dataModel(String model, String arch) {
