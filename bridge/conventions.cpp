@@ -2,6 +2,14 @@
 
 #include <string.h>
 
+#if !defined(_WIN32) && defined(JQEL_VERSION)
+// The library's version in the file, as what(1) finds "@(#)" strings: the
+// loading doctor reads it from the library it finds. A string, not a symbol,
+// so that the library still exports the JNI names alone. (The Windows DLL
+// carries its version in its version resource.)
+[[gnu::used]] static const char version_string[] = "@(#)JQelAgtMsg " JQEL_VERSION;
+#endif
+
 #if defined(_WIN32) && defined(__i386__)
 // int jqel_agent_call_any(operation, a, b, c), called as __cdecl: pushes c,
 // b, a, calls the operation, and restores the stack pointer from the frame

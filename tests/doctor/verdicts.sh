@@ -1,11 +1,16 @@
 #!/bin/bash
-# The loading doctor's verdicts, one row each. A row lays out a folder tree
+# The loading doctor's verdicts, one row each, for what needs a whole run of
+# a real JVM: each kind of verdict once per system, the project's own built
+# libraries, Java 8's reading of java.library.path, and the guide's Windows
+# sample. Each loader rule is judged in-process by the doctor's unit tests
+# (tests/doctor/unit, ctest entry doctor_unit). A row lays out a folder tree
 # around one of the project's own built libraries (the 32-bit and the 64-bit
 # Windows DLL, the x86-64 and the i386 Linux library) with all it needs in
 # place, makes one change, runs `java -jar jqel-doctor.jar` there and fails
 # unless the verdict line begins as the row says, the exit status is 0 exactly
-# when the library loaded, and the output holds each of the row's lines (none
-# that contains one marked with "!"). A run that hangs fails after two minutes.
+# when the library loaded, and the output holds each of the row's lines (one
+# that begins so, for one marked with "^"; none that contains one marked with
+# "!"). A run that hangs fails after two minutes.
 #
 # The Windows rows give the doctor a Windows JVM's facts through its test
 # properties (jqel.doctor.*), so that its Windows search runs here. This JVM
@@ -33,6 +38,14 @@ other=$((96 - bits))
 machine() { if [ "$1" = 64 ]; then echo x86-64; else echo i386; fi; }
 jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
 echo "JVM: $("${java[@]}" -version 2>&1 | sed -n 2p), $bits-bit"
+# The project's version, which the library records, and how this JVM's
+# release reads a java.library.path entry in quotes: Java 8 keeps them.
+version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$(dirname "$guide")/../CMakeLists.txt")
+dll_version="$version, BuildDate "
+quoted='nothing the doctor checks is wrong'
+if "${java[@]}" -XshowSettings:properties -version 2>&1 | grep -q '^ *java\.specification\.version = 1\.8$'; then
+  quoted='JQelAgtMsg.dll is in no folder of java.library.path: its entry "$W/lib" is in quotes, which Java 8 keeps as part of the folder'"'"'s name: remove the quotes'
+fi
 
 # The Linux libraries as the release archive holds them (run path $ORIGIN),
 # with the stand-ins of the agent's libraries beside them.
@@ -90,49 +103,34 @@ unprivileged() {
 
 # name | layout | change, run in the row's folder (may add JVM arguments to args) |
 # how the verdict begins ($W: the row's folder) | lines the output holds ("!": holds no line containing it)
-vc80='the side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in $W/win/WinSxS'
+vc80='the side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in $W/win/WinSxS nor beside it'
 vc80_package='install the Microsoft Visual C++ 2005 SP1 Redistributable Package (x86), 8.0.50727.762 or later, also on 64-bit Windows'
 rows=(
-  'x86: all in place|x86|:|nothing the doctor checks is wrong, but the JVM cannot load the library: look up its error'
+  'x86: all in place|x86|:|nothing the doctor checks is wrong, but the JVM cannot load the library: look up its error|^Version: FileVersion {dll_version}|Doctor: jqel-doctor {version}'
   'x86: agent DLL missing|x86|rm prod/libqelagtapi.dll|libqelagtapi.dll is in none of the folders Windows looks in'
   'x86: only a 64-bit agent DLL|x86|cp "$x64"/libqelagtapi.dll prod/|libqelagtapi.dll is in none of the folders Windows looks in; only a 64-bit libqelagtapi.dll is there, at $W/prod/libqelagtapi.dll, which Windows passes over: put the folder that holds one built for x86 (32-bit) on PATH (see "A library it depends on is built for the other bitness"'
-  'x86: a 64-bit agent DLL earlier on PATH, a 32-bit one later|x86|mkdir p64 && cp "$x64"/libqelagtapi.dll p64/ && args+=(-Djqel.doctor.path="$PWD/p64;$PWD/prod")|nothing the doctor checks is wrong|  libqelagtapi.dll: $W/prod/libqelagtapi.dll, PE i386 (32-bit); passed over $W/p64/libqelagtapi.dll, which is built for AMD64 (64-bit), the JVM for x86 (32-bit)'
   'x86: agent DLL lacking ordinal 40|x86|cp "$dlls"/agent-lacking-40.dll prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll lacks ordinal 40, which JQelAgtMsg.dll imports from it: it is from another version of the product than JQelAgtMsg.dll; put the folder of the right libqelagtapi.dll on PATH before $W/prod (see "A library it depends on lacks a function"|  libqelagtapi.dll: $W/prod/libqelagtapi.dll, PE i386 (32-bit); lacks ordinal 40'
-  'x86: converter DLL lacking a decorated name|x86|cp "$dlls"/converter-lacking.dll prod/JQelAgtbase.dll|$W/prod/JQelAgtbase.dll lacks ?convertStringToUTF@@YAPAV_jstring@@PADPAUJNIEnv_@@@Z, which JQelAgtMsg.dll imports from it'
-  'x86: a DLL that the agent DLL imports is missing|x86|cp "$dlls"/agent-needing-core.dll prod/libqelagtapi.dll|libqelagtcore.dll is in none of the folders Windows looks in (JQelAgtMsg.dll -> libqelagtapi.dll -> libqelagtcore.dll)|    libqelagtcore.dll: not found'
-  'x86: the program'"'"'s folder comes first|x86|cp "$dlls"/agent-lacking-40.dll jre/bin/libqelagtapi.dll|$W/jre/bin/libqelagtapi.dll lacks ordinal 40|  $W/jre/bin (the program'"'"'s folder: java.exe)'
-  'x86: Java 8, the program in the JDK'"'"'s bin|x86|mkdir -p jdk/bin jdk/jre/bin && touch jdk/bin/java.exe && mv prod/libqelagtapi.dll jdk/bin/ && args+=(-Djqel.doctor.command= -Djqel.doctor.javahome="$PWD/jdk/jre")|nothing the doctor checks is wrong|  libqelagtapi.dll: $W/jdk/bin/libqelagtapi.dll, PE i386 (32-bit)|  $W/jdk/jre/bin (the program'"'"'s folder, if it is java.home'"'"'s java.exe; assumed, as Java 8 does not say which program runs)'
-  'x86: the program named by jqel.doctor.program|x86|mkdir svc && touch svc/service.exe && mv prod/libqelagtapi.dll svc/ && args+=(-Djqel.doctor.program="$PWD/svc/service.exe")|nothing the doctor checks is wrong|  $W/svc (the program'"'"'s folder: service.exe, as jqel.doctor.program names it)'
-  'x86: jqel.doctor.program names no file|x86|args+=(-Djqel.doctor.program="$PWD/svc/service.exe")|jqel.doctor.program names $W/svc/service.exe, which is no file'
-  'x86: System32 is not the system folder of a 32-bit JVM|x86|cp "$dlls"/agent-lacking-40.dll win/System32/libqelagtapi.dll|nothing the doctor checks is wrong'
-  'x86: the current folder comes before PATH|x86|cp "$dlls"/agent-lacking-40.dll libqelagtapi.dll|$W/libqelagtapi.dll lacks ordinal 40, which JQelAgtMsg.dll imports from it: it is from another version of the product than JQelAgtMsg.dll; start the program in another folder'
-  'x86: names that differ in case|x86|mv prod/JQelAgtbase.dll prod/jqelagtbase.dll|nothing the doctor checks is wrong|  JQelAgtbase.dll: $W/prod/jqelagtbase.dll, PE i386 (32-bit)'
+  'x86: a stale agent DLL in SysWOW64|x86|cp "$dlls"/agent-lacking-40.dll win/SysWOW64/libqelagtapi.dll|$W/win/SysWOW64/libqelagtapi.dll lacks ordinal 40, which JQelAgtMsg.dll imports from it: it is from another version of the product than JQelAgtMsg.dll; remove $W/win/SysWOW64/libqelagtapi.dll'
   'x86: agent DLLs beside the library, not on PATH|x86|mv prod/*.dll lib/|JQelAgtbase.dll is beside JQelAgtMsg.dll in $W/lib, where Windows does not look for it: put $W/lib on PATH'
-  'x86: PATH empty|x86|args+=(-Djqel.doctor.path=)|JQelAgtbase.dll is in none of the folders Windows looks in|  PATH: empty'
   'x86: side-by-side runtime absent|x86|rm -r win/WinSxS/*|'"$vc80: $vc80_package"
-  'x86: only a 64-bit side-by-side runtime|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/x86_/amd64_}"|'"$vc80; only one for another processor is there, at \$W/win/WinSxS/${sxs/x86_/amd64_}: $vc80_package"
-  'x86: a later runtime, with its policy|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/762/6195}"; mkdir "win/WinSxS/$policy"|nothing the doctor checks is wrong|Manifest: side-by-side assembly Microsoft.VC80.CRT, x86, public key token 1fc8b3b9a1e18e3b, version 8.0.50727.762: $W/win/WinSxS/x86_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_10b2f55f9bffb8f8'
-  'x86: a later runtime, without a policy|x86|mv "win/WinSxS/$sxs" "win/WinSxS/${sxs/762/6195}"|the side-by-side assembly Microsoft.VC80.CRT'
+  'x86: java.library.path in quotes|x86|args+=(-Djava.library.path="\"$PWD/lib\"")|{quoted}'
+  'x86: Java 8 in a JDK, the agent DLL only in jdk\jre\bin|x86|mkdir -p jdk/bin jdk/jre/bin && touch jdk/bin/java.exe && mv prod/libqelagtapi.dll jdk/jre/bin/ && args+=(-Djqel.doctor.command= -Djqel.doctor.javahome="$PWD/jdk/jre")|libqelagtapi.dll is only in $W/jdk/jre/bin, which Windows searches only when the program is the java.exe there|  not $W/jdk/bin: the program'"'"'s folder only if it holds the java.exe that runs, which Java 8 does not say'
+  'x86: jqel.doctor.program names no file|x86|args+=(-Djqel.doctor.program="$PWD/svc/service.exe")|jqel.doctor.program names $W/svc/service.exe, which is no file'
   'x86: in a 64-bit JVM, nothing judged against it|x86|args+=(-Djqel.doctor.arch=amd64)|$W/lib/JQelAgtMsg.dll is built for i386 (32-bit), the JVM for amd64 (64-bit): run the program with a 32-bit JVM (see "A 32-bit library in a 64-bit JVM"|!Needs|!Load:'
   'x86: DLL truncated|x86|head -c 62 "$dll86" >lib/JQelAgtMsg.dll|$W/lib/JQelAgtMsg.dll is truncated or corrupt: its headers point to byte 60, but it has 62 bytes: copy it again from the release archive, where certutil -hashfile JQelAgtMsg.dll SHA256 must print the sum that SHA256SUMS lists|!Load:'
-  'x86: agent DLL not a DLL|x86|echo text >prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, is not a library'
   'x86: agent DLL unreadable|x86|unprivileged prod/libqelagtapi.dll|$W/prod/libqelagtapi.dll, the first libqelagtapi.dll that Windows finds, cannot be read: permission denied: let the user that runs Java read it'
-  'x64: all in place, no manifest|x64|:|nothing the doctor checks is wrong|Manifest: none'
-  'x64: C runtime missing|x64|rm win/System32/msvcrt.dll|msvcrt.dll is in none of the folders Windows looks in'
-  'x64: in a 32-bit JVM|x64|args+=(-Djqel.doctor.arch=x86)|$W/lib/JQelAgtMsg.dll is built for AMD64 (64-bit), the JVM for x86 (32-bit): run the program with a 64-bit JVM (see "A 64-bit library in a 32-bit JVM"'
-  'linux: all in place|linux|:|the library loaded.|Symbols: each one needed is defined'
+  'x64: named by jqel.library in a 32-bit JVM|x64|args+=(-Djqel.doctor.arch=x86 -Djqel.library="$PWD/lib/JQelAgtMsg.dll")|$W/lib/JQelAgtMsg.dll is built for AMD64 (64-bit), the JVM for x86 (32-bit): name the 32-bit JQelAgtMsg.dll in -Djqel.library: the product'"'"'s DLLs are 32-bit only (see "A 64-bit library in a 32-bit JVM"'
+  'linux: all in place|linux|:|the library loaded.|Symbols: each one needed is defined|Version: {version}'
   'linux: agent library missing|linux|rm lib/libqelagtapi.so|libqelagtapi.so is in none of the folders Linux looks in'
   'linux: agent library lacking an operation|linux|cp "$work"/lacking$bits/libqelagtapi.so lib/|$W/lib/libJQelAgtMsg.so.1.0.0 needs qelagt_cma_names, which no library loaded with it defines: $W/lib/libqelagtapi.so or $W/lib/libJQelAgtbase.so is from another version of the product|Load: java.lang.UnsatisfiedLinkError: $W/lib/libJQelAgtMsg.so.1.0.0: $W/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names'
   'linux: one of the other bitness on LD_LIBRARY_PATH is passed over|linux|mkdir lo && cp "$work"/linux$other/libqelagtapi.so lo/ && export LD_LIBRARY_PATH=$PWD/lo|the library loaded.|  $W/lo (LD_LIBRARY_PATH)'
-  'linux: LD_LIBRARY_PATH comes before RUNPATH|linux|mkdir first && cp lib/libqelagtapi.so first/ && export LD_LIBRARY_PATH=$PWD/first|the library loaded.|  libqelagtapi.so: $W/first/libqelagtapi.so, ELF {machine} (ELFCLASS{bits})'
   'linux: only a converter library of the other bitness|linux|cp "$work"/linux$other/libJQelAgtbase.so lib/|libJQelAgtbase.so is in none of the folders Linux looks in; only a {other}-bit libJQelAgtbase.so is there, at $W/lib/libJQelAgtbase.so, which Linux passes over'
   'linux: library folder in java.library.path does not exist|linux|args+=(-Djava.library.path="$PWD/none")|libJQelAgtMsg.so is in no folder of java.library.path|  $W/none: no such folder'
-  'linux: a folder named like the library|linux|rm lib/libJQelAgtMsg.so && mkdir lib/libJQelAgtMsg.so|$W/lib/libJQelAgtMsg.so is a folder, not the library'
+  'linux: a folder named like the library|linux|rm lib/libJQelAgtMsg.so && mkdir lib/libJQelAgtMsg.so|$W/lib/libJQelAgtMsg.so is a folder: put the library file in its place'
   'linux: library truncated|linux|truncate -s 100 lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so is truncated or corrupt|!Load:'
   'linux: library unreadable|linux|unprivileged lib/libJQelAgtMsg.so.1.0.0|$W/lib/libJQelAgtMsg.so cannot be read: permission denied'
   'linux: jqel.library not a full path|linux|args+=(-Djqel.library=lib/libJQelAgtMsg.so)|jqel.library is not a full path: lib/libJQelAgtMsg.so'
   'linux: jqel.library, found by full path alone|linux|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so" -Djava.library.path=)|the library loaded.'
-  'linux: jqel.library names no file|linux|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so.9")|jqel.library names $W/lib/libJQelAgtMsg.so.9, which does not exist'
   'linux: jqel.library names a named pipe|linux|mkfifo lib/pipe && args+=(-Djqel.library="$PWD/lib/pipe")|$W/lib/pipe is no regular file, but a named pipe, a device or a socket: give the library file'"'"'s full path'
   'linux: the library of the other bitness|linux-other|:|$W/lib/libJQelAgtMsg.so is built for {other_machine} ({other}-bit), the JVM for {jvm}: run the program with a {other}-bit JVM|!Load:'
 )
@@ -149,6 +147,9 @@ for row in "${rows[@]}"; do
   row=${row//\{machine\}/$(machine "$bits")}
   row=${row//\{other_machine\}/$(machine "$other")}
   row=${row//\{jvm\}/$(jvm "$bits")}
+  row=${row//\{quoted\}/$quoted}
+  row=${row//\{version\}/$version}
+  row=${row//\{dll_version\}/$dll_version}
   IFS='|' read -r name layout change verdict lines <<<"$row"
   IFS='|' read -ra lines <<<"$lines"
   n=$((n + 1))
@@ -168,6 +169,7 @@ for row in "${rows[@]}"; do
   for line in "${lines[@]}"; do
     case $line in
       '!'*) ! grep -qF -- "${line#!}" <<<"$out" || problems+=("a line with: ${line#!}") ;;
+      '^'*) grep -q "^$(sed 's/[][\.*^$/]/\\&/g' <<<"${line#^}")" <<<"$out" || problems+=("no line beginning: ${line#^}") ;;
       *) grep -qxF -- "$line" <<<"$out" || problems+=("no line: $line") ;;
     esac
   done
@@ -190,7 +192,8 @@ done
 # its folders named as on Windows; the output, with the tree written as C: and
 # every / as \, must be the guide's block that holds its verdict, line for
 # line, but for the first line and the "Load:" line, which a Linux JVM cannot
-# print as a Windows one does: there the guide gives Windows' lines. (The
+# print as a Windows one does: there the guide gives Windows' lines; and the
+# "Version:" line, whose BuildDate is the day of the build. (The
 # Linux JVM's warning on its failed load of the DLL is dropped.)
 windows_sample() {
   local root=$work/sample jre="$work/sample/Program Files (x86)/Java/jre1.8.0" out block got want i line
@@ -214,7 +217,7 @@ windows_sample() {
     [ ${#got[@]} = ${#want[@]} ] || break
     line=${want[$i]-}
     case ${got[$i]} in
-      'JVM: '*|'Load: '*) [ "${line%%:*}" = "${got[$i]%%:*}" ] || problems+=("line $((i + 1)): ${line:-none}") ;;
+      'JVM: '*|'Load: '*|'Version: '*) [ "${line%%:*}" = "${got[$i]%%:*}" ] || problems+=("line $((i + 1)): ${line:-none}") ;;
       *) [ "$line" = "${got[$i]}" ] || problems+=("line $((i + 1)): ${line:-none}") ;;
     esac
   done

@@ -101,6 +101,43 @@ final class Assembly {
     }
 
     /**
+     * A private assembly of this identity in {@code folder}, probed in the
+     * order of Microsoft's "Assembly Searching Sequence" for an assembly
+     * without a culture: {@code <name>.dll} and {@code <name>.manifest} in the
+     * folder, then in its subfolder {@code <name>}. Returns the folder that
+     * holds its files, or null. A manifest file that names another version
+     * or architecture does not count (the one embedded in a DLL is not
+     * compared).
+     */
+    File findPrivate(File folder) {
+        for (File base : new File[] {folder, new File(folder, name)}) {
+            if (new File(base, name + ".dll").isFile()) {
+                return base;
+            }
+            File manifest = new File(base, name + ".manifest");
+            if (manifest.isFile() && matches(manifest)) {
+                return base;
+            }
+        }
+        return null;
+    }
+
+    private boolean matches(File manifest) {
+        String text;
+        try {
+            if (manifest.length() > 1 << 20) {
+                return false;
+            }
+            text = new String(java.nio.file.Files.readAllBytes(manifest.toPath()), java.nio.charset.StandardCharsets.UTF_8);
+        } catch (java.io.IOException | RuntimeException e) {
+            return false;
+        }
+        Matcher identity = IDENTITY.matcher(text);
+        return identity.find() && attribute(identity.group(1), "version").equals(version)
+                && attribute(identity.group(1), "processorArchitecture").equalsIgnoreCase(architecture);
+    }
+
+    /**
      * The folders of WinSxS that hold this assembly built for another
      * processor architecture (amd64 beside a missing x86, say), which
      * Windows passes over.

@@ -13,6 +13,7 @@ import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.util.Arrays;
 
 /**
  * Numbers and strings at given offsets of a file, as the headers of a
@@ -28,6 +29,8 @@ final class BinaryFile implements Closeable {
 
     private final FileChannel channel;
     private final long size;
+    /** The whole file, read at once when it is no larger than {@link #MAX_TABLE}: one read, however many tables. */
+    private byte[] whole;
     private ByteOrder order = ByteOrder.LITTLE_ENDIAN;
 
     private BinaryFile(FileChannel channel, long size) {
@@ -52,7 +55,14 @@ final class BinaryFile implements Closeable {
                 throw new BadFile("is no regular file, but a named pipe, a device or a socket", BadFile.Kind.NOT_A_FILE);
             }
             channel = FileChannel.open(path, StandardOpenOption.READ);
-            return new BinaryFile(channel, channel.size());
+            BinaryFile opened = new BinaryFile(channel, channel.size());
+            if (opened.size <= MAX_TABLE) {
+                opened.whole = opened.read(0, (int) opened.size).array();
+            }
+            return opened;
+        } catch (BadFile e) {
+            close(channel);
+            throw e;
         } catch (AccessDeniedException e) {
             close(channel);
             throw new BadFile("cannot be read: permission denied", BadFile.Kind.UNREADABLE);
@@ -125,10 +135,49 @@ final class BinaryFile implements Closeable {
         }
     }
 
+    /**
+     * The text after the first occurrence of {@code marker} in the first
+     * {@link #MAX_TABLE} bytes, up to a NUL or a control character (what(1)
+     * reads "@(#)" strings so); null if there is none.
+     */
+    String marked(String marker) throws BadFile {
+        byte[] mark = marker.getBytes(StandardCharsets.US_ASCII);
+        int chunk = 1 << 16;
+        for (long at = 0; at < Math.min(size, MAX_TABLE); at += chunk - MAX_STRING) {
+            int length = (int) Math.min(chunk, size - at);
+            byte[] bytes = bytes(at, length);
+            for (int i = 0; i + mark.length <= length; i++) {
+                if (bytes[i] == mark[0] && startsWith(bytes, i, mark)) {
+                    int end = i + mark.length;
+                    while (end < length && end - i < MAX_STRING && (bytes[end] & 0xFF) >= 0x20) {
+                        end++;
+                    }
+                    return new String(bytes, i + mark.length, end - i - mark.length, StandardCharsets.UTF_8);
+                }
+            }
+            if (length < chunk) {
+                break;
+            }
+        }
+        return null;
+    }
+
+    private static boolean startsWith(byte[] bytes, int at, byte[] prefix) {
+        for (int j = 0; j < prefix.length; j++) {
+            if (bytes[at + j] != prefix[j]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     private ByteBuffer read(long offset, int length) throws BadFile {
         if (offset < 0 || offset > size - length) {
             throw BadFile.corrupt("is truncated or corrupt: its headers point to byte "
                     + Long.toUnsignedString(offset) + ", but it has " + size + " bytes");
+        }
+        if (whole != null) {
+            return ByteBuffer.wrap(Arrays.copyOfRange(whole, (int) offset, (int) offset + length)).order(order);
         }
         ByteBuffer buffer = ByteBuffer.allocate(length);
         try {

@@ -24,9 +24,6 @@ final class Elf {
     private static final int STV_PROTECTED = 3;
     /** The longest chain of a GNU hash table read: far more symbols than any library has share a hash. */
     private static final int MAX_CHAIN = 1 << 16;
-    /** The machines of an ELF header (EM_386, EM_X86_64, EM_AARCH64, EM_ARM), in the order of {@link Image#of}. */
-    private static final int[] MACHINES = {3, 62, 183, 40};
-    private static final String[] MACHINE_NAMES = {"i386", "x86-64", "AArch64", "ARM"};
 
     private final BinaryFile in;
     private final boolean wide;
@@ -51,9 +48,10 @@ final class Elf {
         if (type != ET_DYN) {
             throw BadFile.corrupt("is not a shared library: its ELF type is " + type);
         }
-        Image image = Image.of(Image.ELF, in.u16(18), MACHINES, MACHINE_NAMES, elf.wide ? 64 : 32);
+        Image image = Image.of(Image.ELF, in.u16(18), elf.wide ? 64 : 32);
         if (full) {
             elf.readDynamic(image);
+            image.version = in.marked("@(#)JQelAgtMsg ");
         }
         return image;
     }
@@ -147,7 +145,7 @@ final class Elf {
                     undefined.add(name);
                 }
             } else if (visibility == STV_DEFAULT || visibility == STV_PROTECTED) {
-                image.exports.add(name);
+                image.exports.put(name, null);
             }
         }
         image.imports.put("", undefined);

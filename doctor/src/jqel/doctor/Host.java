@@ -1,8 +1,19 @@
 package jqel.doctor;
 
 import java.io.File;
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.InvalidPathException;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashSet;
+import java.util.LinkedHashSet;
+import java.util.List;
+import java.util.Locale;
 import java.util.Map;
 import java.util.Properties;
+import java.util.Set;
 
 /**
  * The facts about this JVM and its system that decide where the library and
@@ -21,6 +32,9 @@ import java.util.Properties;
  * (sun.boot.library.path, the JVM's own folders), {@code jqel.doctor.command}
  * (the running program, as Java 9 and later report it; empty for a JVM that
  * does not, as Java 8) and {@code jqel.doctor.path} (PATH).
+ *
+ * <p>Unit tests build a Host from properties and an environment of their
+ * own, and set {@link #loaded} and {@link #ldSoConf} themselves.
  */
 final class Host {
     private static final String HOOK = "jqel.doctor.";
@@ -47,6 +61,17 @@ final class Host {
     final String libraryPath;
     /** The jqel.library property, "" when not set. */
     final String libraryProperty;
+    /** The Java release: 8 for "1.8", else its feature number. */
+    final int javaRelease;
+    /**
+     * The library files the JVM's process holds already, which both loaders
+     * take before they search: on Linux read from /proc/self/maps; on
+     * Windows the JVM's own DLLs found in its folders, as Java cannot list
+     * a process's modules there.
+     */
+    List<File> loaded;
+    /** Linux: the configuration from whose folders ldconfig builds ld.so.cache. */
+    File ldSoConf = new File("/etc/ld.so.conf");
 
     Host(Properties properties, Map<String, String> environment) {
         String os = properties.getProperty(HOOK + "os", properties.getProperty("os.name", ""));
@@ -76,6 +101,53 @@ final class Host {
         bootLibraryPath = properties.getProperty(HOOK + "bootpath", properties.getProperty("sun.boot.library.path", ""));
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
+        javaRelease = release(properties.getProperty("java.specification.version", "8"));
+        loaded = windows ? jvmModules(bootLibraryPath) : mapped();
+    }
+
+    static int release(String specification) {
+        try {
+            return specification.startsWith("1.") ? Integer.parseInt(specification.substring(2))
+                    : Integer.parseInt(specification.split("\\.")[0]);
+        } catch (NumberFormatException e) {
+            return 8;
+        }
+    }
+
+    /** The DLLs a Windows JVM has loaded before it loads ours: its own and the C runtime beside them. */
+    private static final Set<String> JVM_DLLS = new HashSet<>(Arrays.asList("jvm.dll", "java.dll", "verify.dll",
+            "zip.dll", "jimage.dll", "msvcr100.dll", "msvcr120.dll", "vcruntime140.dll", "vcruntime140_1.dll",
+            "msvcp140.dll"));
+
+    private static List<File> jvmModules(String bootPath) {
+        List<File> modules = new ArrayList<>();
+        for (String entry : bootPath.split(";")) {
+            for (File folder : new File[] {new File(entry), new File(entry, "server"), new File(entry, "client")}) {
+                String[] names = folder.list();
+                for (int i = 0; names != null && i < names.length; i++) {
+                    if (JVM_DLLS.contains(names[i].toLowerCase(Locale.ROOT))) {
+                        modules.add(new File(folder, names[i]));
+                    }
+                }
+            }
+        }
+        return modules;
+    }
+
+    /** Linux: the shared library files this process has mapped; none where /proc cannot be read. */
+    private static List<File> mapped() {
+        Set<File> files = new LinkedHashSet<>();
+        try {
+            for (String line : Files.readAllLines(new File("/proc/self/maps").toPath(), StandardCharsets.ISO_8859_1)) {
+                int path = line.indexOf(" /");
+                if (path > 0 && line.contains(".so")) {
+                    files.add(new File(line.substring(path + 1).trim()));
+                }
+            }
+        } catch (IOException | InvalidPathException e) {
+            // No /proc: the loader's search alone then.
+        }
+        return new ArrayList<>(files);
     }
 
     /** The file name System.loadLibrary gives the library here. */
@@ -109,7 +181,8 @@ final class Host {
     }
 
     private static int archBits(String arch) {
-        return arch.equals("x86") || arch.equals("arm") ? 32 : 64;
+        Machine machine = Machine.ofArch(arch);
+        return machine == null ? 64 : machine.bits;
     }
 
     private static int dataModel(String model, String arch) {

@@ -2,11 +2,10 @@ package jqel.doctor;
 
 import java.io.File;
 import java.util.ArrayList;
-import java.util.HashSet;
+import java.util.HashMap;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.Set;
 
 /**
  * What the doctor reads from a library file: its format, the machine it is
@@ -31,13 +30,23 @@ final class Image {
      * takes from the libraries loaded with it (undefined, not weak).
      */
     final Map<String, List<String>> imports = new LinkedHashMap<>();
-    /** What it provides: PE exports by name and as {@link #ordinal}; ELF defined dynamic symbols. */
-    final Set<String> exports = new HashSet<>();
+    /**
+     * What it provides: PE exports by name and as {@link #ordinal}, each to
+     * the "DLL.function" it is forwarded to, or to null; ELF defined dynamic
+     * symbols, each to null.
+     */
+    final Map<String, String> exports = new HashMap<>();
     /** ELF: the DT_RPATH and DT_RUNPATH entries, unexpanded. */
     final List<String> rpath = new ArrayList<>();
     final List<String> runpath = new ArrayList<>();
     /** PE: the text of the manifest resource that Windows reads for a DLL, or null if it has none. */
     String manifest;
+    /**
+     * What the file says its version is: a DLL's version resource
+     * ("FileVersion ..., BuildDate ..."), the string our build embeds in the
+     * Linux library after "@(#)JQelAgtMsg "; null if it says nothing.
+     */
+    String version;
 
     Image(String format, String machine, String arch, int bits) {
         this.format = format;
@@ -46,17 +55,13 @@ final class Image {
         this.bits = bits;
     }
 
-    /** The machines the doctor knows, as os.arch names them; each reader lists its own codes and names in this order. */
-    private static final String[] ARCHES = {"x86", "amd64", "aarch64", "arm"};
-
-    /** An image of the machine whose code is {@code machine}, named as the format names it. */
-    static Image of(String format, int machine, int[] codes, String[] names, int bits) {
-        for (int i = 0; i < codes.length; i++) {
-            if (codes[i] == machine) {
-                return new Image(format, names[i], ARCHES[i], bits);
-            }
+    /** An image of the machine whose header code is {@code code}, named as the format names it. */
+    static Image of(String format, int code, int bits) {
+        Machine machine = Machine.of(format, code);
+        if (machine == null) {
+            return new Image(format, "machine 0x" + Integer.toHexString(code), "", bits);
         }
-        return new Image(format, "machine 0x" + Integer.toHexString(machine), "", bits);
+        return new Image(format, format.equals(PE) ? machine.peName : machine.elfName, machine.arch, bits);
     }
 
     /**

@@ -1,25 +1,32 @@
 package jqel.doctor;
 
+import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 
-/** Reads a PE file (a Windows DLL): machine, import and export tables, manifest resource. */
+/**
+ * Reads a PE file (a Windows DLL): machine, import and export tables
+ * (forwarders included), manifest and version resources. Addresses are
+ * mapped to file offsets through the section table, read once and searched
+ * by halving, so that a file of 65,535 sections costs no more per address
+ * than one of three. The number of sections alone makes no file corrupt:
+ * Windows XP refused more than 96, Vista and later take up to 65,535.
+ */
 final class Pe {
-    /** Resource type RT_MANIFEST, and the id of the manifest that Windows reads for a DLL. */
+    /** Resource types RT_VERSION and RT_MANIFEST, and the id of the manifest that Windows reads for a DLL. */
+    private static final int RT_VERSION = 16;
     private static final int RT_MANIFEST = 24;
     private static final int DLL_MANIFEST_ID = 2;
     private static final int MAX_MANIFEST = 1 << 20;
     private static final int MAX_IMPORTS = 4096;
     /** The most functions read from its import tables, or from its export table. */
     private static final int MAX_FUNCTIONS = 65536;
-    /** The machines of a PE header, in the order of {@link Image#of}. */
-    private static final int[] MACHINES = {0x14C, 0x8664, 0xAA64, 0x1C4};
-    private static final String[] MACHINE_NAMES = {"i386", "AMD64", "ARM64", "ARM"};
 
     private final BinaryFile in;
-    private long sectionTable;
-    private int sections;
+    /** The sections as {address, size in memory, file offset}, sorted by address. */
+    private long[][] sections = new long[0][];
     private boolean plus;
     /** The functions read from its import lookup tables so far, all DLLs together. */
     private int imported;
@@ -38,7 +45,7 @@ final class Pe {
             throw BadFile.corrupt("is not a DLL: it has an MZ header, but no PE header");
         }
         int machine = in.u16(pe + 4);
-        sections = in.u16(pe + 6);
+        int sectionCount = in.u16(pe + 6);
         int optionalSize = in.u16(pe + 20);
         int characteristics = in.u16(pe + 22);
         long optional = pe + 24;
@@ -50,23 +57,41 @@ final class Pe {
             throw BadFile.corrupt("is a Windows program, not a DLL");
         }
         plus = magic == 0x20B;
-        Image image = Image.of(Image.PE, machine, MACHINES, MACHINE_NAMES, plus ? 64 : 32);
+        Image image = Image.of(Image.PE, machine, plus ? 64 : 32);
         if (!full) {
             return image;
         }
-        sectionTable = optional + optionalSize;
+        readSections(optional + optionalSize, sectionCount);
         long directoryCount = in.u32(optional + (plus ? 108 : 92));
         long directories = optional + (plus ? 112 : 96);
         if (directoryCount > 0) {
-            readExports(image, in.u32(directories));
+            readExports(image, in.u32(directories), in.u32(directories + 4));
         }
         if (directoryCount > 1) {
             readImports(image, in.u32(directories + 8));
         }
         if (directoryCount > 2) {
-            readManifest(image, in.u32(directories + 16));
+            long resources = in.u32(directories + 16);
+            byte[] manifest = resource(resources, RT_MANIFEST, DLL_MANIFEST_ID);
+            image.manifest = manifest == null ? null : new String(manifest, StandardCharsets.UTF_8).replace("\uFEFF", "");
+            byte[] version = resource(resources, RT_VERSION, -1);
+            if (version != null) {
+                image.version = version(version);
+            }
         }
         return image;
+    }
+
+    private void readSections(long table, int count) throws BadFile {
+        ByteBuffer headers = in.table(table, 40L * count);
+        sections = new long[count][];
+        for (int i = 0; i < count; i++) {
+            long virtualSize = headers.getInt(40 * i + 8) & 0xFFFFFFFFL;
+            long rawSize = headers.getInt(40 * i + 16) & 0xFFFFFFFFL;
+            sections[i] = new long[] {headers.getInt(40 * i + 12) & 0xFFFFFFFFL, Math.max(virtualSize, rawSize),
+                headers.getInt(40 * i + 20) & 0xFFFFFFFFL};
+        }
+        Arrays.sort(sections, (a, b) -> Long.compare(a[0], b[0]));
     }
 
     /**
@@ -118,10 +143,12 @@ final class Pe {
 
     /**
      * The export directory: its address table holds one entry per ordinal
-     * from the ordinal base on (0 where none is exported); its name table
-     * the exported names.
+     * from the ordinal base on (0 where none is exported); an address inside
+     * the directory itself is a forwarder, the text "OTHER.function" or
+     * "OTHER.#ordinal". The name table and the ordinal table beside it give
+     * each exported name its entry.
      */
-    private void readExports(Image image, long rva) throws BadFile {
+    private void readExports(Image image, long rva, long directorySize) throws BadFile {
         if (rva == 0) {
             return;
         }
@@ -132,39 +159,71 @@ final class Pe {
         if (functions > MAX_FUNCTIONS || names > MAX_FUNCTIONS) {
             throw BadFile.corrupt("is corrupt: its export table would hold " + Math.max(functions, names) + " entries");
         }
-        long addresses = functions == 0 ? 0 : offset(in.u32(directory + 28));
+        ByteBuffer addresses = functions == 0 ? null : in.table(offset(in.u32(directory + 28)), 4 * functions);
+        String[] forwards = new String[(int) functions];
         for (int i = 0; i < functions; i++) {
-            if (in.u32(addresses + 4L * i) != 0) {
-                image.exports.add(Image.ordinal(base + i));
+            long address = addresses.getInt(4 * i) & 0xFFFFFFFFL;
+            if (address != 0) {
+                boolean forwarded = address >= rva && address < rva + directorySize;
+                forwards[i] = forwarded ? in.string(offset(address)) : null;
+                image.exports.put(Image.ordinal(base + i), forwards[i]);
             }
         }
-        long nameTable = names == 0 ? 0 : offset(in.u32(directory + 32));
+        if (names == 0) {
+            return;
+        }
+        ByteBuffer nameTable = in.table(offset(in.u32(directory + 32)), 4 * names);
+        ByteBuffer ordinals = in.table(offset(in.u32(directory + 36)), 2 * names);
         for (int i = 0; i < names; i++) {
-            image.exports.add(in.string(offset(in.u32(nameTable + 4L * i))));
+            int index = ordinals.getShort(2 * i) & 0xFFFF;
+            String name = in.string(offset(nameTable.getInt(4 * i) & 0xFFFFFFFFL));
+            image.exports.put(name, index < functions ? forwards[index] : null);
         }
     }
 
     /**
-     * The resource tree: type, then id, then language. Takes the manifest of
-     * id 2 in its first language.
+     * The data of a resource: the tree goes type, then id (-1: the first),
+     * then language (the first); null if it has none.
      */
-    private void readManifest(Image image, long rva) throws BadFile {
+    private byte[] resource(long rva, int type, int id) throws BadFile {
         if (rva == 0) {
-            return;
+            return null;
         }
         long root = offset(rva);
-        long ids = entry(root, root, RT_MANIFEST);
-        long languages = ids < 0 ? -1 : entry(root, ids, DLL_MANIFEST_ID);
+        long ids = entry(root, root, type);
+        long languages = ids < 0 ? -1 : entry(root, ids, id);
         if (languages < 0 || in.u16(languages + 12) + in.u16(languages + 14) == 0) {
-            return;
+            return null;
         }
         long data = root + (in.u32(languages + 20) & 0x7FFFFFFFL);
         long size = in.u32(data + 4);
         if (size > MAX_MANIFEST) {
-            throw BadFile.corrupt("is corrupt: its manifest would be " + size + " bytes");
+            throw BadFile.corrupt("is corrupt: a resource of it would be " + size + " bytes");
         }
-        byte[] text = in.bytes(offset(in.u32(data)), (int) size);
-        image.manifest = new String(text, StandardCharsets.UTF_8).replace("\uFEFF", "");
+        return in.bytes(offset(in.u32(data)), (int) size);
+    }
+
+    /**
+     * "FileVersion 1.0.0.0, BuildDate 2026-12-09" from a version resource,
+     * whose strings are UTF-16: each key, its NUL, padding to four bytes,
+     * then the value up to its NUL. Null if it has neither.
+     */
+    static String version(byte[] resource) {
+        String text = new String(resource, 0, resource.length & ~1, StandardCharsets.UTF_16LE);
+        List<String> found = new ArrayList<>();
+        for (String key : new String[] {"FileVersion", "BuildDate"}) {
+            int at = text.indexOf(key + "\0");
+            if (at < 0) {
+                continue;
+            }
+            int start = at + key.length();
+            while (start < text.length() && text.charAt(start) == 0) {
+                start++;
+            }
+            int end = text.indexOf('\0', start);
+            found.add(key + " " + text.substring(start, end < 0 ? text.length() : end));
+        }
+        return found.isEmpty() ? null : String.join(", ", found);
     }
 
     /** The subdirectory of the entry with this id in a resource directory, or -1. */
@@ -173,7 +232,7 @@ final class Pe {
         int numbered = in.u16(directory + 14);
         for (int i = named; i < named + numbered; i++) {
             long entry = directory + 16 + 8L * i;
-            if (in.u32(entry) == id) {
+            if (id < 0 || in.u32(entry) == id) {
                 return root + (in.u32(entry + 4) & 0x7FFFFFFFL);
             }
         }
@@ -182,14 +241,18 @@ final class Pe {
 
     /** The file offset of a relative virtual address, through the section that holds it. */
     private long offset(long rva) throws BadFile {
-        for (int i = 0; i < sections; i++) {
-            long section = sectionTable + 40L * i;
-            long virtualSize = in.u32(section + 8);
-            long address = in.u32(section + 12);
-            long rawSize = in.u32(section + 16);
-            if (rva >= address && rva < address + Math.max(virtualSize, rawSize)) {
-                return in.u32(section + 20) + (rva - address);
+        int low = 0;
+        int high = sections.length - 1;
+        while (low <= high) {
+            int middle = (low + high) >>> 1;
+            if (sections[middle][0] <= rva) {
+                low = middle + 1;
+            } else {
+                high = middle - 1;
             }
+        }
+        if (high >= 0 && rva < sections[high][0] + sections[high][1]) {
+            return sections[high][2] + (rva - sections[high][0]);
         }
         throw BadFile.corrupt("is corrupt: address 0x" + Long.toHexString(rva) + " lies in none of its sections");
     }

@@ -1,0 +1,108 @@
+package jqel.doctor;
+
+import java.io.File;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * The library file as JQelLibrary loads it: by the full path that
+ * jqel.library names, or by name as System.loadLibrary searches,
+ * sun.boot.library.path (the JVM's own folder) first, then
+ * java.library.path, stopping at the first file of the name. Each entry is
+ * read as the JVM's release reads it: on Windows, Java 9 and later strip
+ * double quotes (a ';' inside them does not split), Java 8 keeps them; an
+ * empty entry is the current folder in both.
+ */
+final class JavaSearch {
+    /** A folder looked in, as written and as read, and what was there. */
+    static final class Looked {
+        final String entry;
+        final Place place;
+        final String state;
+
+        Looked(String entry, Place place, String state) {
+            this.entry = entry;
+            this.place = place;
+            this.state = state;
+        }
+    }
+
+    final List<Looked> looked = new ArrayList<>();
+    /** The file the JVM takes, and where from; null when none. */
+    File found;
+    Place place;
+    /** A copy on java.library.path that the one in the JVM's own folder comes before. */
+    File shadowed;
+    /** An entry of java.library.path that keeps its quotes, whose folder holds the library. */
+    String quoted;
+    /** What is wrong with jqel.library as given, or null. */
+    String propertyProblem;
+
+    JavaSearch(Host host) {
+        if (!host.libraryProperty.isEmpty()) {
+            File file = new File(host.libraryProperty);
+            if (!file.isAbsolute()) {
+                propertyProblem = "jqel.library is not a full path: " + file;
+            } else if (file.isDirectory()) {
+                propertyProblem = "jqel.library names " + file + ", which is a folder, not the library";
+            } else if (!file.exists()) {
+                propertyProblem = "jqel.library names " + file + ", which does not exist";
+            } else {
+                found = file;
+                place = new Place(file.getParentFile(), Place.Rule.JQEL_LIBRARY, "");
+            }
+            return;
+        }
+        String name = host.libraryFileName();
+        look(host, host.bootLibraryPath, Place.Rule.BOOT_PATH, name);
+        look(host, host.libraryPath, Place.Rule.LIBRARY_PATH, name);
+    }
+
+    private void look(Host host, String path, Place.Rule rule, String name) {
+        for (String entry : entries(path, host.windows, host.javaRelease)) {
+            File folder = new File(read(entry, host.windows, host.javaRelease));
+            File file = new File(folder, name);
+            Place here = new Place(folder, rule, "");
+            boolean exists = file.exists();
+            looked.add(new Looked(entry, here, exists ? (found == null ? "found" : "found, but comes later")
+                    : folder.isDirectory() ? "not there" : "no such folder"));
+            if (exists && found == null) {
+                found = file;
+                place = here;
+            } else if (exists && shadowed == null && place.rule == Place.Rule.BOOT_PATH && rule == Place.Rule.LIBRARY_PATH) {
+                shadowed = file;
+            } else if (!exists && entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"")
+                    && new File(entry.substring(1, entry.length() - 1), name).exists() && quoted == null) {
+                quoted = entry;
+            }
+        }
+    }
+
+    /** The entries of a library path as written, split as this JVM splits it. */
+    static List<String> entries(String path, boolean windows, int release) {
+        List<String> entries = new ArrayList<>();
+        if (path == null || path.isEmpty()) {
+            return entries;
+        }
+        char separator = windows ? ';' : ':';
+        boolean quotes = windows && release >= 9;
+        boolean inside = false;
+        int start = 0;
+        for (int i = 0; i <= path.length(); i++) {
+            char c = i < path.length() ? path.charAt(i) : separator;
+            if (c == '"' && quotes) {
+                inside = !inside;
+            } else if (c == separator && !inside) {
+                entries.add(path.substring(start, i));
+                start = i + 1;
+            }
+        }
+        return entries;
+    }
+
+    /** The folder an entry names, as this JVM reads it: an empty entry is ".". */
+    static String read(String entry, boolean windows, int release) {
+        String folder = windows && release >= 9 ? entry.replace("\"", "") : entry;
+        return folder.isEmpty() ? "." : folder;
+    }
+}
