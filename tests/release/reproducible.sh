@@ -2,16 +2,18 @@
 # Makes the release archives twice from this source tree, in separate build
 # trees and at different times, and fails unless both runs give the same
 # bytes (the second in a tree that a signed release used just before) and
-# each archive holds exactly the library, the Java classes
-# jqel-api.jar and the loading doctor jqel-doctor.jar (both of class files of
-# Java 8, major version 52), DEPLOYMENT.md and a SHA256SUMS that checks. The archive's DLL, the very bytes users get, must
+# each archive holds exactly the library, the Java classes jqel-api.jar and
+# the loading doctor jqel-doctor.jar (both of class files of Java 8, major
+# version 52), DEPLOYMENT.md and a SHA256SUMS that checks. The archive's DLL,
+# the very bytes users get, must meet check_dll.py's tables and PE rules and
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
-# the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
-# suite in the real 32-bit JVM, with the archive's jqel-api.jar. The Linux
-# library must carry its SONAME and Debian's hardening (check_hardening.sh).
-# A release given a throwaway self-signed certificate must ship a DLL whose
-# Authenticode signature osslsigncode accepts, and rejects once one byte of
-# it changes, and which still passes the native suite through the PE loader.
+# the stand-in agent with __cdecl and with __stdcall operations, and the
+# JUnit suite in the real 32-bit JVM, with the archive's jqel-api.jar. The
+# Linux library must carry its SONAME and Debian's hardening
+# (check_hardening.sh). A release given a throwaway self-signed certificate
+# must ship a DLL whose Authenticode signature osslsigncode accepts, and
+# rejects once one byte of it changes, and which still meets check_dll.py and
+# passes the native suite through the PE loader.
 # usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
 #          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
 set -euo pipefail
@@ -106,6 +108,19 @@ if osslsigncode verify -CAfile "$signer/cert.pem" -in "$work/tampered.dll" >"$wo
 else
   echo "ok   osslsigncode rejects the signed DLL with one byte changed"
 fi
+
+# The tables and the PE rules that scanners check, in the DLLs users get.
+for file in "$dll" "$signed/JQelAgtMsg.dll"; do
+  which=unsigned
+  [ "$file" = "$dll" ] || which=signed
+  if python3 "$src/tests/windows/check_dll.py" --objdump i686-w64-mingw32-objdump \
+       --windres i686-w64-mingw32-windres --arch x86 --version "$version" \
+       --exports "$src/tests/exports/windows-x86.txt" "$file" >"$work/check_dll_$which.log" 2>&1; then
+    echo "ok   the $which DLL's tables and PE rules (check_dll.py)"
+  else
+    echo "FAIL the $which DLL's tables or PE rules:"; grep -v '^ok' "$work/check_dll_$which.log"; status=1
+  fi
+done
 
 # The archive's DLL with either agent convention, the signed one with one.
 for run in "archive cdecl $dll" "archive stdcall $dll" "signed stdcall $signed/JQelAgtMsg.dll"; do
