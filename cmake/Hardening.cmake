@@ -2,9 +2,11 @@
 # where they apply to a shared library, for the Linux builds of what we ship:
 # a stack canary in every function with an array or an address-taken local,
 # glibc's checked variants of the string and memory functions where the
-# compiler knows the buffer's size (only with optimisation), Control-flow
-# Enforcement (IBT and shadow stack) markers, format strings that must be
-# literals, and relocations made read-only after load, all bound at load.
+# compiler knows the buffer's size (only with optimisation), an ENDBR landing
+# pad at every function for Control-flow Enforcement, format strings that
+# must be literals, and relocations made read-only after load, all bound at
+# load. (The IBT and shadow-stack properties themselves reach a library only
+# when the C library's start files carry them too; Debian 12's do not.)
 # tests/release/check_hardening.sh checks the released library for them.
 #
 # Not for Windows: MinGW's stack protector and _FORTIFY_SOURCE need libssp,

@@ -19,6 +19,7 @@ source tools/setup.sh
 jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}"
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+
 # Signs the DLL of the build tree $1 with Authenticode (SHA-256), in place,
 # when a certificate is given: JQEL_SIGN_PKCS12, a PKCS#12 file holding the
 # signing key and its certificate chain; JQEL_SIGN_PASSWORD, that file's

@@ -15,8 +15,8 @@ segments=$("$readelf" -lW "$lib") dynamic=$("$readelf" -dW "$lib")
 imports=$("$readelf" --dyn-syms -W "$lib" | awk '$7 == "UND" {sub(/@.*/, "", $8); print $8}' | sort -u)
 # glibc functions that _FORTIFY_SOURCE replaces by a checked variant when the
 # compiler knows the destination's size.
-fortifiable=$(grep -xE '(mem(cpy|move|set)|mempcpy|st(p|r)n?cpy|str(n)?cat|v?s(n)?printf|v?f?printf|read|pread(64)?|recv(from)?|fgets|fread|realpath|getcwd|wcs(n)?cpy|wmem(cpy|move|set))' <<<"$imports")
-checked=$(grep -E '^__.*_chk$' <<<"$imports" | grep -v '^__stack_chk_fail$')
+fortifiable=$(grep -xE '(mem(cpy|move|set)|mempcpy|st(p|r)n?cpy|str(n)?cat|v?s(n)?printf|v?f?printf|read|pread(64)?|recv(from)?|fgets|fread|realpath|getcwd|wcs(n)?cpy|wmem(cpy|move|set))' <<<"$imports" | tr '\n' ' ')
+checked=$(grep -E '^__.*_chk$' <<<"$imports" | grep -v '^__stack_chk_fail$' | tr '\n' ' ')
 status=0
 check() {  # <what> <command...>: ok or FAIL
   local what=$1
@@ -28,7 +28,7 @@ check "bound at load (BIND_NOW)" grep -qE '\((FLAGS|FLAGS_1)\).*\b(BIND_NOW|NOW)
 check "stack not executable" grep -qE 'GNU_STACK +(0x[0-9a-f]+ +){5}RW +' <<<"$segments"
 check "no text relocations" bash -c '! grep -q TEXTREL <<<"$1"' _ "$dynamic"
 check "stack protector: __stack_chk_fail imported" grep -qx __stack_chk_fail <<<"$imports"
-check "fortified: imports glibc's checked functions (${checked//$'\n'/ }) or none that has one (${fortifiable//$'\n'/ })" \
+check "fortified: glibc's checked functions imported (${checked:-none}), or none that has one (${fortifiable:-none})" \
   test -n "$checked" -o -z "$fortifiable"
 entries=$("$readelf" --dyn-syms -W "$lib" | awk '$4 == "FUNC" && $7 != "UND" {print $2}' | sort -u)
 without=
