@@ -57,11 +57,12 @@ JQEL_CORE_PACKAGES=(g++ make cmake binutils openjdk-17-jdk-headless googletest j
 
 # What the Windows builds add: Debian's MinGW-w64 cross compilers (the posix
 # thread-model variants) and binutils for 32- and 64-bit Windows, Wine to run
-# the 64-bit tests, and Python for the DLL table checks.
+# the 64-bit tests, Python for the DLL table checks, osslsigncode to sign the
+# DLL (tools/release.sh) and openssl to make the tests' throwaway certificate.
 JQEL_WINDOWS_PACKAGES=(
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  wine64 python3)
+  wine64 python3 osslsigncode openssl)
 
 # What the 32-bit runs add: g++'s 32-bit libraries, and what
 # tools/i386-jvms.sh needs to fetch the 32-bit JVMs and the emulator that runs

@@ -1,16 +1,21 @@
 #!/bin/bash
 # Makes the release archives twice from this source tree, in separate build
 # trees and at different times, and fails unless both runs give the same
-# bytes and each archive holds exactly the library, the Java classes
-# jqel-api.jar and the loading doctor jqel-doctor.jar (both of class files of
-# Java 8, major version 52), DEPLOYMENT.md, the Maven repository folder
-# maven/ and a SHA256SUMS of all of them that checks; in the Windows archive
-# the guide and SHA256SUMS end their lines in CRLF, in the Linux one in LF.
-# The archive's DLL, the very bytes users get, must
+# bytes (the second in a tree that a signed release used just before) and
+# each archive holds exactly the library, the Java classes jqel-api.jar and
+# the loading doctor jqel-doctor.jar (both of class files of Java 8, major
+# version 52), DEPLOYMENT.md, the Maven repository folder maven/ and a
+# SHA256SUMS of all of them that checks; in the Windows archive the guide and
+# SHA256SUMS end their lines in CRLF, in the Linux one in LF. The archive's
+# DLL, the very bytes users get, must meet check_dll.py's tables and PE rules and
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
-# the stand-in agent with __cdecl and with __stdcall operations, and the JUnit
-# suite in the real 32-bit JVM, with the archive's jqel-api.jar. The Linux
-# library must carry its SONAME and be bound at load (BIND_NOW).
+# the stand-in agent with __cdecl and with __stdcall operations, and the
+# JUnit suite in the real 32-bit JVM, with the archive's jqel-api.jar. The
+# Linux library must carry its SONAME and Debian's hardening
+# (check_hardening.sh). A release given a throwaway self-signed certificate
+# must ship a DLL whose Authenticode signature osslsigncode accepts, and
+# rejects once one byte of it changes, and which still meets check_dll.py and
+# passes the native suite through the PE loader.
 # usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
 #          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
 set -euo pipefail
@@ -18,11 +23,17 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$1 qemu=$2 runner=$3 runner_java=$4
 shift 4
 junit=("$@")
-rm -rf "$work" && mkdir -p "$work"
-for run in first second; do
-  JQEL_BUILD_ROOT=$work/$run-build JQEL_DIST=$work/$run bash "$src/tools/release.sh" >/dev/null
-  sleep 1
-done
+rm -rf "$work" && mkdir -p "$work/signer"
+signer=$work/signer
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=JQelAgtMsg test signer" \
+  -addext extendedKeyUsage=codeSigning -keyout "$signer/key.pem" -out "$signer/cert.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
+  -passout pass:throwaway -out "$signer/cert.p12"
+JQEL_BUILD_ROOT=$work/first-build JQEL_DIST=$work/first bash "$src/tools/release.sh" >/dev/null
+JQEL_SIGN_PKCS12=$signer/cert.p12 JQEL_SIGN_PASSWORD=throwaway \
+  JQEL_BUILD_ROOT=$work/second-build JQEL_DIST=$work/signed bash "$src/tools/release.sh" >/dev/null
+sleep 1
+JQEL_BUILD_ROOT=$work/second-build JQEL_DIST=$work/second bash "$src/tools/release.sh" >/dev/null
 
 version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
 status=0
@@ -85,12 +96,59 @@ print("CRLF" if n and c == n else "LF" if not c else "mixed")' "$top/$text")
   fi
 done
 dll=$work/unpacked/JQelAgtMsg-$version-windows-x86.zip/JQelAgtMsg-$version-windows-x86/JQelAgtMsg.dll
-for convention in cdecl stdcall; do
-  if JQEL_BRIDGE_DLL=$dll "$qemu" "$runner/jqel_dll_tests_$convention" >"$work/dll_suite_$convention.log" 2>&1; then
-    echo "ok   the archive's DLL passes the native suite, agent $convention"
+
+# The signed release: its SHA256SUMS is of the signed DLL, the signature
+# checks against the certificate, and a byte changed in the middle of the
+# image (which the signature covers) makes it fail.
+signed=$work/unpacked/signed
+mkdir -p "$signed"
+(cd "$signed" && python3 -m zipfile -e "$work/signed/JQelAgtMsg-$version-windows-x86.zip" .)
+signed=$signed/JQelAgtMsg-$version-windows-x86
+if (cd "$signed" && sha256sum --quiet -c SHA256SUMS) && ! cmp -s "$signed/JQelAgtMsg.dll" "$dll"; then
+  echo "ok   the signed release's SHA256SUMS checks its DLL, which differs from the unsigned one"
+else
+  echo "FAIL the signed release's SHA256SUMS does not check, or its DLL is the unsigned one"; status=1
+fi
+if osslsigncode verify -CAfile "$signer/cert.pem" -in "$signed/JQelAgtMsg.dll" >"$work/verify.log" 2>&1 \
+   && grep -q '^Message digest algorithm *: SHA256' "$work/verify.log"; then
+  echo "ok   osslsigncode verifies the signed DLL's SHA-256 signature"
+else
+  echo "FAIL osslsigncode does not verify the signed DLL:"; tail -n 5 "$work/verify.log"; status=1
+fi
+cp "$signed/JQelAgtMsg.dll" "$work/tampered.dll"
+python3 -c 'import sys
+path, at = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+data[at] ^= 1
+open(path, "wb").write(data)' "$work/tampered.dll" $(($(stat -c %s "$dll") / 2))
+if osslsigncode verify -CAfile "$signer/cert.pem" -in "$work/tampered.dll" >"$work/tampered.log" 2>&1; then
+  echo "FAIL osslsigncode verifies the signed DLL with one byte changed"; status=1
+else
+  echo "ok   osslsigncode rejects the signed DLL with one byte changed"
+fi
+
+# The tables and the PE rules that scanners check, in the DLLs users get.
+for file in "$dll" "$signed/JQelAgtMsg.dll"; do
+  which=unsigned
+  [ "$file" = "$dll" ] || which=signed
+  if python3 "$src/tests/windows/check_dll.py" --objdump i686-w64-mingw32-objdump \
+       --windres i686-w64-mingw32-windres --arch x86 --version "$version" \
+       --exports "$src/tests/exports/windows-x86.txt" "$file" >"$work/check_dll_$which.log" 2>&1; then
+    echo "ok   the $which DLL's tables and PE rules (check_dll.py)"
   else
-    echo "FAIL the archive's DLL fails the native suite, agent $convention:"
-    grep -E 'Failure|FAILED|Expected|Which is|: ' "$work/dll_suite_$convention.log" | head -n 40
+    echo "FAIL the $which DLL's tables or PE rules:"; grep -v '^ok' "$work/check_dll_$which.log"; status=1
+  fi
+done
+
+# The archive's DLL with either agent convention, the signed one with one.
+for run in "archive cdecl $dll" "archive stdcall $dll" "signed stdcall $signed/JQelAgtMsg.dll"; do
+  read -r which convention file <<<"$run"
+  log=$work/dll_suite_${which}_$convention.log
+  if JQEL_BRIDGE_DLL=$file "$qemu" "$runner/jqel_dll_tests_$convention" >"$log" 2>&1; then
+    echo "ok   the $which DLL passes the native suite, agent $convention"
+  else
+    echo "FAIL the $which DLL fails the native suite, agent $convention:"
+    grep -E 'Failure|FAILED|Expected|Which is|: ' "$log" | head -n 40
     status=1
   fi
 done
@@ -111,10 +169,7 @@ if [ "$soname" = "libJQelAgtMsg.so.${version%%.*}" ]; then
 else
   echo "FAIL SONAME $soname"; status=1
 fi
-# Bound at load: an agent library without one of the operations fails the load.
-if readelf -d "$so" | grep -qE '\(FLAGS\).*BIND_NOW'; then
-  echo "ok   BIND_NOW"
-else
-  echo "FAIL the library is not bound at load: no BIND_NOW flag"; status=1
-fi
+# Debian's hardening, bound at load among it: an agent library without one of
+# the operations fails the load.
+bash "$(dirname "$0")/check_hardening.sh" "$so" || status=1
 exit $status

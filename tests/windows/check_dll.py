@@ -7,14 +7,19 @@ library must carry on the given architecture: the file format, exactly the
 expected exports, the agent operations imported by ordinal alone, the
 converters under their Visual C++ decorated names, exactly free, malloc and
 strlen from the right C runtime, no other DLL, the version resource and, on
-x86, the manifest naming the side-by-side C runtime. Prints every mismatch;
-fails if any.
+x86, the manifest naming the side-by-side C runtime. Also the rules that
+security scanners hold a DLL to, read from the PE headers themselves: ASLR
+with relocations, DEP, on x86 no structured exception handling (NO_SEH), on
+x64 high-entropy ASLR, no section both writable and executable, no shared
+writable section, and imports outside executable sections. Prints every
+mismatch; fails if any.
 
 usage: check_dll.py --objdump OBJDUMP --windres WINDRES --arch x86|x64
                     --version X.Y.Z --exports LIST DLL
 """
 import argparse
 import re
+import struct
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -32,12 +37,21 @@ ARCH = {
         "converters": {"?convertStringFromUTF@@YAPADPBD@Z",
                        "?convertStringToUTF@@YAPAV_jstring@@PADPAUJNIEnv_@@@Z"},
         "manifest": True,
+        # The 32-bit loader calls only exception handlers that an image lists
+        # in a SafeSEH table, and none at all in an image flagged NO_SEH.
+        # Neither GCC nor GNU ld makes a SafeSEH table (GCC's x86 code unwinds
+        # with DWARF tables and registers no handler), so the DLL says NO_SEH.
+        "dll_characteristics": {"DYNAMIC_BASE", "NX_COMPAT", "NO_SEH"},
     },
     "x64": {
         "format": "pei-x86-64", "magic": "PE32+", "crt": "msvcrt.dll",
         "converters": {"?convertStringFromUTF@@YAPEADPEBD@Z",
                        "?convertStringToUTF@@YAPEAV_jstring@@PEADPEAUJNIEnv_@@@Z"},
         "manifest": False,
+        # x64 code registers no handlers at run time (its unwinding is the
+        # tables of .pdata), so NO_SEH and SafeSEH do not apply; ASLR takes
+        # the whole 64-bit address space.
+        "dll_characteristics": {"DYNAMIC_BASE", "NX_COMPAT", "HIGH_ENTROPY_VA"},
     },
 }
 
@@ -55,6 +69,14 @@ VC80_IDENTITY = {"type": "win32", "name": "Microsoft.VC80.CRT",
                  "publicKeyToken": "1fc8b3b9a1e18e3b"}
 
 
+# IMAGE_DLLCHARACTERISTICS_* and IMAGE_SCN_MEM_* of the PE format.
+DLL_CHARACTERISTICS = {"HIGH_ENTROPY_VA": 0x0020, "DYNAMIC_BASE": 0x0040,
+                       "NX_COMPAT": 0x0100, "NO_SEH": 0x0400}
+SCN_SHARED, SCN_EXECUTE, SCN_WRITE = 0x10000000, 0x20000000, 0x80000000
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+IMPORT_DIRECTORY, RELOCATION_DIRECTORY, IAT_DIRECTORY = 1, 5, 12
+
+
 def run(*command):
     return subprocess.run(command, check=True, capture_output=True,
                           text=True).stdout
@@ -66,6 +88,60 @@ def parse_headers(text):
     magic = re.search(r"^Magic\s+\S+\s+\((\S+)\)", text, re.M).group(1)
     flags = re.search(r"^Characteristics .*?\n\n", text, re.M | re.S).group(0)
     return fmt, magic, bool(re.search(r"^\tDLL$", flags, re.M))
+
+
+def parse_pe(data):
+    """What the loader and the scanners read of the headers: the COFF
+    characteristics, the DLL characteristics, the data directories as
+    [(rva, size)] and the sections as [(name, rva, size, characteristics)]."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    sections, optional_size, characteristics = struct.unpack_from("<H12xHH", data, pe + 6)
+    optional = pe + 24
+    magic, = struct.unpack_from("<H", data, optional)
+    dll_characteristics, = struct.unpack_from("<H", data, optional + 70)
+    count_at = optional + (92 if magic == 0x10B else 108)
+    count, = struct.unpack_from("<I", data, count_at)
+    directories = [struct.unpack_from("<II", data, count_at + 4 + 8 * i) for i in range(count)]
+    table = optional + optional_size
+    section_list = []
+    for i in range(sections):
+        name, virtual_size, rva, raw_size, flags = struct.unpack_from(
+            "<8sIII16xI", data, table + 40 * i)
+        section_list.append((name.rstrip(b"\0").decode("latin-1"), rva,
+                             virtual_size or raw_size, flags))
+    return characteristics, dll_characteristics, directories, section_list
+
+
+def security_rules(pe, want):
+    """[(rule, actual, expected)] for the PE rules of the architecture."""
+    characteristics, dll_characteristics, directories, sections = pe
+    flags = {name for name, bit in DLL_CHARACTERISTICS.items() if dll_characteristics & bit}
+
+    def directory(index):
+        return directories[index] if index < len(directories) else (0, 0)
+
+    def holding(rva):
+        return [n for n, start, size, _ in sections if start <= rva < start + size]
+
+    relocations = directory(RELOCATION_DIRECTORY)
+    imports = {rva for rva, size in (directory(IMPORT_DIRECTORY), directory(IAT_DIRECTORY))
+               if size}
+    executable = {n for n, _, _, f in sections if f & SCN_EXECUTE}
+    return [
+        ("DllCharacteristics", sorted(flags & set(want["dll_characteristics"])),
+         sorted(want["dll_characteristics"])),
+        ("relocations kept for ASLR",
+         relocations[1] > 0 and not characteristics & IMAGE_FILE_RELOCS_STRIPPED, True),
+        ("no section both writable and executable",
+         [n for n, _, _, f in sections if f & SCN_WRITE and f & SCN_EXECUTE], []),
+        ("no shared writable section",
+         [n for n, _, _, f in sections if f & SCN_WRITE and f & SCN_SHARED], []),
+        ("imports in sections that are not executable",
+         sorted({n for rva in imports for n in holding(rva)} & executable)
+         if imports else ["no import table"], []),
+    ]
 
 
 def parse_exports(text):
@@ -162,6 +238,8 @@ def main():
                parse_imports(dump, 32 if want["magic"] == "PE32" else 64).items()}
     version, manifest = parse_resources(
         run(args.windres, "--input-format=coff", "-i", args.dll, "-O", "rc"))
+    with open(args.dll, "rb") as f:
+        pe = parse_pe(f.read())
     with open(args.exports) as f:
         expected_exports = sorted(line.strip() for line in f if line.strip())
 
@@ -203,6 +281,7 @@ def main():
         ("PRODUCTVERSION", version["fixed"].get("PRODUCTVERSION"), numbers),
         ("manifest resource 2 of type 24 present", manifest is not None, want["manifest"]),
     ]
+    checks += security_rules(pe, want)
     if want["manifest"] and manifest is not None:
         identities = manifest_identities(manifest)
         checks.append(("manifest names Microsoft.VC80.CRT",
