@@ -52,10 +52,10 @@ bounds='
 message send:0:
 message ack:0:
 monvalue send:0:
-set 16/16:25:
-get 16/16:19:
-set 16/4K:25:
-get 16/4K:19:
+set 16/16:31:
+get 16/16:20:
+set 16/4K:31:
+get 16/4K:20:
 remove 16/16:12:
 remove 16/4K:12:
 names 1:25:
