@@ -105,10 +105,11 @@ final class Host {
         loaded = windows ? jvmModules(bootLibraryPath) : mapped();
     }
 
-    static int release(String specification) {
+    /** The Java release of a java.specification.version: "1.8" is 8, "17" is 17. */
+    static int release(String version) {
         try {
-            return specification.startsWith("1.") ? Integer.parseInt(specification.substring(2))
-                    : Integer.parseInt(specification.split("\\.")[0]);
+            return version.startsWith("1.") ? Integer.parseInt(version.substring(2))
+                    : Integer.parseInt(version.split("\\.")[0]);
         } catch (NumberFormatException e) {
             return 8;
         }
