@@ -144,7 +144,7 @@ private_apt() {
 # Makes the private apt configuration of a suite and an architecture: only
 # its own files count, but for how old a Release file may be, which follows
 # the machine's own apt (a machine that reads a snapshot of the mirror
-# accepts expired Release files).
+# accepts expired Release files), and for its proxy.
 # Their signatures are checked either way.
 configure() {
   local dir=$1 suite=$2 arch=$3 valid_until=true check_date=true
@@ -176,6 +176,8 @@ Acquire::Check-Valid-Until "$valid_until";
 Acquire::Check-Date "$check_date";
 APT::Sandbox::User "root";
 EOF
+  # And through the machine's proxy, if its apt has one.
+  apt-config dump | grep -E '^Acquire::https?::Proxy' >>"$dir/apt.conf" || true
 }
 
 # Fetches the suite's package lists into `dir`; `what` names the packages
