@@ -42,12 +42,13 @@
 #   bash tools/i386-jvms.sh --mirror          print the mirror it would use
 #   bash tools/i386-jvms.sh --cache           print the cache folder
 #
-# An i386 JVM runs as: <emulator> -L <root> <home>/bin/java ...
+# <java> below is <home>/bin/java, or for Java 8 <home>/jre/bin/java.
+# An i386 JVM runs as: <emulator> -L <root> <java> ...
 # Without -L (and the root's merged-/usr links and empty loader cache) it
 # would take the host's i386 C library, if any, and fail.
-# An amd64 JVM (but bullseye's 11: <home>/bin/java) runs as:
-# <home>/bin/ld-linux-x86-64.so.2 --inhibit-cache
-# --library-path <root's library folders> <home>/bin/java ...
+# An amd64 JVM (but bullseye's 11, run as <java>) runs as:
+# <java's folder>/ld-linux-x86-64.so.2 --inhibit-cache
+# --library-path <root's library folders> <java> ...
 # That is a copy of the root's own dynamic loader, which then loads java and
 # its libraries, not the kernel, so the JVM and what it loads run on the
 # root's C library; nothing is set in the environment for the programs it
