@@ -96,8 +96,8 @@ java_of() {
 
 # True for the amd64 JVMs that run on the machine's own C library, as any
 # program of the machine: bullseye's, whose C library is older than
-# bookworm's. Its own would not do: the libraries built here need symbols
-# that only later ones have (GLIBC_2.33 and later).
+# bookworm's. Its own (2.31) would not do for the tests: the stand-in agent
+# built here calls mallinfo2, new in 2.33 (the library itself needs 2.2.5).
 runs_directly() { [ "$1" = amd64:11 ]; }
 
 # The command line that starts the JVM, a word a line.
