@@ -6,6 +6,13 @@
 #   - its table headed "| ctest entry | presets |" lists exactly the entries
 #     that `ctest -N` finds in each preset's build tree, each with the presets
 #     it is in (for the presets that tools/test.sh runs);
+#   - its table headed "| JVM | presets |" gives, for each preset checked,
+#     exactly the entries that run a JVM and which one each runs (the last
+#     JVM its command line names, "<32|64>-bit Java <n>");
+#   - README.md's release table names (after the last "Java " of a row), for
+#     the Windows archive, exactly the releases of the 32-bit JVMs that
+#     `dll_junit*` entries run the DLL in, and for the Linux one those of the
+#     64-bit JVMs that `junit*` entries run its library in;
 #   - in README.md, CONTRIBUTING.md, docs/*.md and packaging/DEPLOYMENT.md, a
 #     preset after `--preset` or in `build/<preset>`, a word in backticks that
 #     starts like a preset (linux, windows, release-, bench), and a word in
@@ -61,6 +68,48 @@ documented=$(table "| ctest entry | presets |" | while IFS='|' read -r names in;
 done | sort -u)
 [ "$documented" = "$pairs" ] ||
   problems+=("CONTRIBUTING.md's ctest table differs from ctest -N (< the table, > the build trees):$(differ "$documented" "$pairs")")
+
+# "entry preset <bits>-bit Java <n>" for every entry that runs a JVM: the
+# last JVM named in its command line (load_messages names the JVMs of the
+# other bitness before its own).
+jvm_runs=$(for preset in "${presets[@]}"; do
+  find "build/$preset" -name CTestTestfile.cmake -not -path '*/dll-runner/*' -exec grep -h '^add_test' {} + |
+    sed -n 's#^add_test(\[=\[\([^]]*\)\]=\].*/jvm/java-\([0-9]*\)-openjdk-\(amd64\|i386\)/.*#\1 \3 \2#p' |
+    sed "s/ amd64 / $preset 64-bit Java /; s/ i386 / $preset 32-bit Java /"
+done | sort -u)
+# The same from CONTRIBUTING.md's table: its rows "| <bits>-bit Java <n> ... | presets | entries |".
+jvm_table=$(awk '
+    index($0, "| JVM | presets |") == 1 { inside = 1; next }
+    inside && !/^\|/ { exit }
+    inside && !/^\|[-| ]*$/ { split($0, cell, "|"); print cell[2] "|" cell[3] "|" cell[4] }' CONTRIBUTING.md |
+  while IFS='|' read -r jvm in names; do
+    jvm=$(grep -oE '(32|64)-bit Java [0-9]+' <<<"$jvm")
+    for preset in $(ticked <<<"$in"); do
+      grep -qx -- "$preset" <<<"$checked" || continue
+      for name in $(ticked <<<"$names"); do echo "$name $preset $jvm"; done
+    done
+  done | sort -u)
+[ "$jvm_table" = "$jvm_runs" ] ||
+  problems+=("CONTRIBUTING.md's JVM table differs from the entries' command lines (< the table, > the build trees):$(differ "$jvm_table" "$jvm_runs")")
+
+# README.md's release table: the releases its row for an archive names
+# (after its last "Java ") against those of the JVMs that entries of
+# `pattern` in `preset` run.
+releases_named() {  # <archive>
+  grep -F -- "$1" README.md | sed 's/.*Java //' | grep -oE '\b[0-9]+\b' | sort -n | paste -sd' '
+}
+releases_run() {  # <preset> <entry pattern> <bits>
+  awk -v p="$1" -v e="^$2" -v b="$3-bit" '$2 == p && $1 ~ e && $3 == b { print $5 }' <<<"$jvm_runs" | sort -nu | paste -sd' '
+}
+check_release_row() {  # <archive> <preset> <entry pattern> <bits>
+  grep -qx -- "$2" <<<"$checked" || return 0
+  local named run
+  named=$(releases_named "$1") run=$(releases_run "$2" "$3" "$4")
+  [ "$named" = "$run" ] ||
+    problems+=("README.md's release table names Java $named for $1, but the $2 entries $3* run it in $4-bit Java $run")
+}
+check_release_row windows-x86.zip windows-x86 dll_junit 32
+check_release_row linux-x86_64.tar.gz linux junit 64
 
 # The part before the first underscore of each entry: a word in backticks
 # that starts so is taken for an entry.

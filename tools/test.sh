@@ -2,8 +2,9 @@
 # Builds every target and runs the whole test suite: first the check that the
 # documents name only ctest entries and presets that exist (check-docs.sh),
 # then each CMake preset in turn, configured, built and tested with ctest.
-# Stops at the first failure. The 32-bit JVMs come from Debian's mirror into a
-# cache folder (tools/i386-jvms.sh), the first time a test needs them.
+# Stops at the first failure. The 32-bit JVMs, their emulator and the other
+# 64-bit JVMs come from the machine's Debian mirror into a cache folder
+# (tools/i386-jvms.sh), the first time a test needs them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh

@@ -4,14 +4,14 @@
 # for word, as a line of its own (with the library's folder written as
 # /opt/qel/lib there). Also proves the guide's claim that the library finds
 # the agent's libraries in its own folder, and what it says of class loaders
-# in application servers. It runs with the JVM of the build (64-bit, or a
-# 32-bit one of Java 8, 11 or 17 for the i386 library), and loads the library of
+# in application servers. It runs with the JVM given (64-bit, of Java 8 or
+# later, or a 32-bit one of Java 8, 11, 17 or 21 for the i386 library), and loads the library of
 # the other bitness in it; the library of the build is also loaded in each
 # JVM of the other bitness given. The loading doctor, as installed beside the
 # library, runs on the same failures and must name their cause; the guide
-# quotes what it prints for the missing agent library. Where a JDK of version
-# 24 or later is installed, the 64-bit run checks that the guide quotes its
-# warning on loading a native library, and that the doctor runs without it.
+# quotes what it prints for the missing agent library. In Java 24 and later
+# it checks that the guide quotes the JVM's warning on loading a native
+# library, and that the doctor runs without it.
 # Every JVM checks the natives' JNI calls, and no JNI warning is allowed.
 # usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs>
 #                         <other-bitness JVMs> <java...>
@@ -121,6 +121,11 @@ file_machine() { echo "$(elf_machine "$1") ($1-bit)"; }
 doctor_jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
 
 feature=$(feature_of "${java[@]}")
+# Java 24 and later warn when a class on the class path loads a native
+# library (checked below); every other case runs with native access enabled,
+# so that it prints only what it is about.
+bare_java=("${java[@]}")
+[ "$feature" -lt 24 ] || java+=(--enable-native-access=ALL-UNNAMED)
 fresh
 # The library's bitness, from its ELF class (1: 32-bit, 2: 64-bit), and the other one.
 bits=$(( $(od -An -tu1 -j4 -N1 "$lib/libJQelAgtMsg.so") * 32 ))
@@ -152,18 +157,14 @@ doctor "agent library lacking an operation" verdict \
   "" "${java[@]}"
 cp "$build"/lib/libqelagtapi.so "$lib"/
 
-# Java 24 and later, where installed: their warning when a class on the class
-# path loads a native library, quoted by the guide; none with native access
-# enabled, nor for the doctor, whose jar enables it.
-for release in /usr/lib/jvm/*/release; do
-  [ "$bits" = 64 ] || break
-  newer_feature=$(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$release")
-  [ "${newer_feature:-0}" -ge 24 ] || continue
-  newer=("${release%/release}/bin/java" -Xcheck:jni)
+# Java 24 and later: their warning when a class on the class path loads a
+# native library, quoted by the guide; none with native access enabled, nor
+# for the doctor, whose jar enables it.
+if [ "$feature" -ge 24 ]; then
   cp "${classpath#*:}" "$lib/jqel-api.jar"
   for access in "" --enable-native-access=ALL-UNNAMED; do
-    what="Java $newer_feature${access:+ with $access}"
-    out=$("${newer[@]}" $access -Djava.library.path="$lib" -cp "${classpath%%:*}:$lib/jqel-api.jar" \
+    what="Java $feature${access:+ with $access}"
+    out=$("${bare_java[@]}" $access -Djava.library.path="$lib" -cp "${classpath%%:*}:$lib/jqel-api.jar" \
           jqel.deploy.LoadProbe 2>&1 | sed "s|$lib|/opt/qel/lib|g")
     warnings=$(grep '^WARNING' <<<"$out")
     # A warning without native access enabled, none with it.
@@ -179,9 +180,8 @@ for release in /usr/lib/jvm/*/release; do
       [ -z "$line" ] || grep -qxF -- "$line" "$guide" || { echo "FAIL   the guide does not quote: $line"; status=1; }
     done <<<"$warnings"
   done
-  doctor "Java $newer_feature" plain "Verdict: the library loaded." "" "${newer[@]}"
-  break
-done
+  doctor "Java $feature" plain "Verdict: the library loaded." "" "${bare_java[@]}"
+fi
 
 mkdir -p "$work/empty"
 PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.so \
