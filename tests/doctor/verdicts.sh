@@ -43,7 +43,7 @@ echo "JVM: $("${java[@]}" -version 2>&1 | sed -n 2p), $bits-bit"
 version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$(dirname "$guide")/../CMakeLists.txt")
 dll_version="$version, BuildDate "
 quoted='nothing the doctor checks is wrong'
-if "${java[@]}" -XshowSettings:properties -version 2>&1 | grep -q '^ *java\.specification\.version = 1\.8$'; then
+if "${java[@]}" -XshowSettings:properties -version 2>&1 | grep -q '^ *java\.version = 1\.8\.'; then
   quoted='JQelAgtMsg.dll is in no folder of java.library.path: its entry "$W/lib" is in quotes, which Java 8 keeps as part of the folder'"'"'s name: remove the quotes'
 fi
 

@@ -101,15 +101,15 @@ final class Host {
         bootLibraryPath = properties.getProperty(HOOK + "bootpath", properties.getProperty("sun.boot.library.path", ""));
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
-        javaRelease = release(properties.getProperty("java.specification.version", "8"));
+        javaRelease = release(properties.getProperty("java.version", "1.8"));
         loaded = windows ? jvmModules(bootLibraryPath) : mapped();
     }
 
-    /** The Java release of a java.specification.version: "1.8" is 8, "17" is 17. */
+    /** The Java release of a java.version: "1.8.0_504" is 8, "17.0.13" and "25" are 17 and 25. */
     static int release(String version) {
+        String release = version.startsWith("1.") ? version.substring(2) : version;
         try {
-            return version.startsWith("1.") ? Integer.parseInt(version.substring(2))
-                    : Integer.parseInt(version.split("\\.")[0]);
+            return Integer.parseInt(release.split("[^0-9]")[0]);
         } catch (NumberFormatException e) {
             return 8;
         }

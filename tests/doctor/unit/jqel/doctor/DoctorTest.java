@@ -65,7 +65,7 @@ class DoctorTest {
             properties.setProperty("jqel.doctor.bootpath", file("jre/bin").getPath());
             properties.setProperty("jqel.doctor.path", file("prod").getPath());
             properties.setProperty("java.library.path", file("lib").getPath());
-            properties.setProperty("java.specification.version", "17");
+            properties.setProperty("java.version", "17.0.13");
             properties.setProperty("user.dir", root.getPath());
             for (String folder : new String[] {"win/SysWOW64", "win/System32", "win/System", "jre/bin", "prod"}) {
                 file(folder).mkdirs();
@@ -113,7 +113,7 @@ class DoctorTest {
             properties.setProperty("os.arch", "amd64");
             properties.setProperty("sun.arch.data.model", "64");
             properties.setProperty("java.library.path", file("lib").getPath());
-            properties.setProperty("java.specification.version", "17");
+            properties.setProperty("java.version", "17.0.13");
             properties.setProperty("user.dir", root.getPath());
             return this;
         }
@@ -206,7 +206,7 @@ class DoctorTest {
             row("java.library.path in quotes, Java 8 keeps them",
                 t -> {
                     t.properties.setProperty("java.library.path", "\"" + t.file("lib") + "\"");
-                    t.properties.setProperty("java.specification.version", "1.8");
+                    t.properties.setProperty("java.version", "1.8.0_504");
                 },
                 Fault.QUOTED, "is in quotes, which Java 8 keeps", "remove the quotes"),
             row("a PATH entry in quotes",
@@ -217,7 +217,7 @@ class DoctorTest {
                 Fault.MISSING, "PATH holds %QEL_HOME%\\bin, which names a variable Windows did not expand"),
             row("Java 8 in a JDK: an agent DLL only in jdk\\jre\\bin, which may not be the program's folder",
                 t -> {
-                    t.properties.setProperty("java.specification.version", "1.8");
+                    t.properties.setProperty("java.version", "1.8.0_504");
                     t.properties.setProperty("jqel.doctor.command", "");
                     t.properties.setProperty("jqel.doctor.javahome", t.file("jdk/jre").getPath());
                     t.file("jdk/bin").mkdirs();

@@ -239,7 +239,7 @@ final class JQelLibrary {
      */
     private static List<String> folders(String searchPath) {
         boolean stripQuotes = File.separatorChar == '\\'
-                && !System.getProperty("java.specification.version", "").startsWith("1.");
+                && !System.getProperty("java.version", "").startsWith("1.");
         List<String> folders = new ArrayList<>();
         if (searchPath.isEmpty()) {
             return folders;
