@@ -135,9 +135,10 @@ echo "Java $feature, a $bits-bit JVM: $("${java[@]}" -version 2>&1 | sed -n 2p)"
 check "agent libraries missing" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: libqelagtapi.so: cannot open shared object file: No such file or directory" \
   "${java[@]}"
-# The guide's sample of the doctor's output is the 64-bit one.
+# The guide's sample of the doctor's output is the 64-bit Java 17's, whose
+# own folder and C library it names; other JVMs' differ in those lines.
 sample=plain
-[ "$bits" != 64 ] || sample=quoted
+[ "$bits" != 64 ] || [ "$feature" != 17 ] || sample=quoted
 doctor "agent libraries missing" $sample \
   "Verdict: libqelagtapi.so is in none of the folders Linux looks in: put it in /opt/qel/lib, the library's folder, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
   "" "${java[@]}"
