@@ -17,7 +17,7 @@ endif()
 # without _LP64), and Debian's i386 JDK ships byte-identical headers. The
 # 32-bit JVMs themselves are fetched only for the tests that run them
 # (I386Jvms.cmake).
-if(NOT WIN32 AND NOT JQEL_DLL_RUNNER)
+if(NOT WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     find_package(JNI REQUIRED COMPONENTS JVM)
     return()
@@ -32,9 +32,6 @@ endif()
 # Windows cross build: FindJNI would look for a Windows JDK. jni.h itself is
 # the same on every platform, so take it from the host JDK, and pair it with
 # our own jni_md.h for Windows (the host JDK only has its own platform's).
-# The i386 Linux programs that test the 32-bit DLL (JQEL_DLL_RUNNER) take the
-# same pair, so that they call its natives and serve its JNIEnv as a 32-bit
-# Windows JVM does.
 if(NOT JAVA_HOME AND DEFINED ENV{JAVA_HOME})
   set(JAVA_HOME "$ENV{JAVA_HOME}")
 endif()
@@ -42,14 +39,5 @@ find_path(JQEL_JNI_INCLUDE_DIR jni.h
   HINTS "${JAVA_HOME}/include" NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 add_library(JNI::JNI INTERFACE IMPORTED)
 target_include_directories(JNI::JNI INTERFACE
-  ${PROJECT_SOURCE_DIR}/cmake/windows/include ${JQEL_JNI_INCLUDE_DIR})
+  ${CMAKE_CURRENT_LIST_DIR}/windows/include ${JQEL_JNI_INCLUDE_DIR})
 
-# The companion build also makes libraries that a real i386 Linux JVM loads
-# (the shim that runs the DLL in it, the stand-ins' control binding): those
-# take the same jni.h with the Linux JDK's own jni_md.h, which suits 32-bit
-# as well as 64-bit Linux.
-if(JQEL_DLL_RUNNER)
-  add_library(jqel_jni_linux INTERFACE)
-  target_include_directories(jqel_jni_linux INTERFACE
-    ${JQEL_JNI_INCLUDE_DIR} ${JQEL_JNI_INCLUDE_DIR}/linux)
-endif()

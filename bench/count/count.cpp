@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "../../standins/qelagtapi/qelagt_standin.h"
-#include "../../tests/native/bridge_library.h"
-#include "../../tests/native/fake_jni.h"
+#include "qelagt_standin.h"
+#include "bridge_library.h"
+#include "fake_jni.h"
 
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>

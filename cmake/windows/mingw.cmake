@@ -14,8 +14,12 @@ set(CMAKE_RC_COMPILER ${JQEL_MINGW_TRIPLE}-windres)
 set(CMAKE_DLLTOOL ${JQEL_MINGW_TRIPLE}-dlltool)
 set(CMAKE_OBJDUMP ${JQEL_MINGW_TRIPLE}-objdump)
 
-# Libraries and headers come from the MinGW sysroot; programs from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${JQEL_MINGW_TRIPLE})
+# Libraries and headers come from the MinGW sysroot, <prefix>/<triple> beside
+# the cross compiler's <prefix>/bin; programs from the host.
+find_program(JQEL_MINGW_GCC ${CMAKE_C_COMPILER} REQUIRED)
+cmake_path(GET JQEL_MINGW_GCC PARENT_PATH mingw_bin)
+cmake_path(GET mingw_bin PARENT_PATH mingw_prefix)
+set(CMAKE_FIND_ROOT_PATH ${mingw_prefix}/${JQEL_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -5,7 +5,9 @@ set(JQEL_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)
 
-find_program(JQEL_WINE64 wine64 PATHS /usr/lib/wine REQUIRED)
+# Debian installs wine64 in the folder of Wine's libraries (<prefix>/lib/wine),
+# not beside the programs on PATH.
+find_program(JQEL_WINE64 wine64 PATH_SUFFIXES ../lib/wine REQUIRED)
 # mscoree and mshtml are off so that Wine does not offer to install Mono or
 # Gecko when it creates the prefix.
 set(CMAKE_CROSSCOMPILING_EMULATOR

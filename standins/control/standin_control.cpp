@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "../jqelagtbase/jqelagtbase_standin.h"
-#include "../qelagtapi/qelagt_standin.h"
+#include "jqelagtbase_standin.h"
+#include "qelagt_standin.h"
 
 namespace {
 

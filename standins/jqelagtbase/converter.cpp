@@ -9,7 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../../bridge/agent/jqelagtbase.h"
+#include "agent/jqelagtbase.h"
 #include "jqelagtbase_standin.h"
 
 namespace {

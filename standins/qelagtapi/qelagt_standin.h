@@ -13,7 +13,7 @@
 
 #include <stdint.h>
 
-#include "../../bridge/agent/qelagtapi.h"
+#include "agent/qelagtapi.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -31,11 +31,11 @@
 #include <string>
 #include <vector>
 
-#include "../../standins/jqelagtbase/jqelagtbase_standin.h"
-#include "../../standins/qelagtapi/qelagt_standin.h"
-#include "../../bridge/agent/jqelagtbase.h"
-#include "../native/bridge_library.h"
-#include "../native/fake_jni.h"
+#include "jqelagtbase_standin.h"
+#include "qelagt_standin.h"
+#include "agent/jqelagtbase.h"
+#include "bridge_library.h"
+#include "fake_jni.h"
 
 namespace {
 

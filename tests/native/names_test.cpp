@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../../standins/jqelagtbase/jqelagtbase_standin.h"
-#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "jqelagtbase_standin.h"
+#include "qelagt_standin.h"
 #include "bridge_library.h"
 #include "fake_jni.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "qelagt_standin.h"
 #include "bridge_library.h"
 #include "fake_jni.h"
 

@@ -18,8 +18,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "../../bridge/agent/jqelagtbase.h"
-#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "agent/jqelagtbase.h"
+#include "qelagt_standin.h"
 
 #if !defined(__i386__) || defined(_WIN32)
 #error "the PE loader runs the 32-bit Windows DLL in an i386 Linux process"

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "qelagt_standin.h"
 #include "bridge_library.h"
 #include "fake_jni.h"
 

@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "../native/jni_slot_names.h"
-#include "../native/pe_loader.h"
+#include "jni_slot_names.h"
+#include "pe_loader.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ struct Forward<R (*)(JNIEnv*, A...), Slot> {
 template <size_t I>
 void JQEL_WINDOWS_ENTRY trap(View* view) {
   std::string message = std::string("the DLL called the JNI function ") + jni_slots::kNames[I] +
-                        ", which the test JNIEnv does not forward (tests/dll_jvm/shim.cpp)";
+                        ", which the test JNIEnv does not forward (tests/dll_runner/shim.cpp)";
   view->real->FatalError(message.c_str());
 }
 
@@ -82,7 +82,7 @@ void* const* windows_table() {
 #define JQEL_JNI_RESERVED(name) nullptr,
 #define JQEL_JNI_SLOT(name) \
   reinterpret_cast<void*>(&trap<offsetof(JNINativeInterface_, name) / sizeof(void*)>),
-#include "../native/jni_slots.inc"
+#include "jni_slots.inc"
 #undef JQEL_JNI_RESERVED
 #undef JQEL_JNI_SLOT
     };

@@ -11,7 +11,7 @@
 #include <functional>
 #include <iterator>
 
-#include "../../standins/qelagtapi/qelagt_standin.h"
+#include "qelagt_standin.h"
 #include "bridge_library.h"
 #include "fake_jni.h"
 #include "pe_loader.h"
