@@ -9,6 +9,12 @@
 #   - its table headed "| JVM | presets |" gives, for each preset checked,
 #     exactly the entries that run a JVM and which one each runs (the last
 #     JVM its command line names, "<32|64>-bit Java <n>");
+#   - its "Layout" section names, as words in backticks ending in "/", only
+#     folders that exist, and its table headed "| folder |" has a row for
+#     every folder that git tracks at depth 1 or 2 (bridge/, tests/native/),
+#     but for build/, dist/ and dot-folders;
+#   - CMakePresets.json has a workflow preset for each configure preset, of
+#     the same name, and no other;
 #   - README.md's release table names (after the last "Java " of a row), for
 #     the Windows archive, exactly the releases of the 32-bit JVMs that
 #     `dll_junit*` entries run the DLL in, and for the Linux one those of the
@@ -20,14 +26,16 @@
 #     its part before the first underscore that of an existing entry, as in
 #     dll_ or load_) must exist.
 # Each preset is configured first, so that its test list is current.
-#   bash tools/check-docs.sh [preset...]    default: the presets of tools/test.sh
+#   bash tools/check-docs.sh [preset...]    default: the presets of tools/presets
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ $# -gt 0 ]; then
   presets=("$@")
 else
-  read -r -a presets <<<"$(sed -n 's/^presets=(\(.*\))$/\1/p' tools/test.sh)"
+  # One a line, "#" starting a comment: the presets that tools/test.sh runs.
+  mapfile -t presets < <(sed 's/#.*//; s/[[:space:]]//g; /^$/d' tools/presets)
+  [ ${#presets[@]} -gt 0 ] || { echo "check-docs: tools/presets names no preset" >&2; exit 1; }
 fi
 docs=(README.md CONTRIBUTING.md docs/*.md packaging/DEPLOYMENT.md)
 problems=()
@@ -52,6 +60,30 @@ table() {
 ticked() { grep -o '`[^`]*`' | tr -d '`' || true; }
 # The lines only in $1 ("<") and only in $2 (">"), on one line.
 differ() { diff <(echo "$1") <(echo "$2") | sed -n 's/^\([<>]\)/ \1/p' | paste -sd, || true; }
+
+# The Layout section: every folder it names in backticks ("tests/native/",
+# or the first cell of a row of its table) exists, and every folder git
+# tracks down to depth 2 has its row. The build's own folders, build/ and
+# dist/, are neither tracked nor there in a fresh clone.
+layout_rows=$(table "| folder |" | cut -d'|' -f1 | ticked | sed 's#/$##' | sort -u)
+layout_named=$({ echo "$layout_rows"
+                 awk '/^## / { inside = ($0 == "## Layout") } inside' CONTRIBUTING.md | ticked |
+                   grep -E '^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*/$' | sed 's#/$##' || true; } |
+  grep -vE '^(build|dist)(/|$)' | sort -u || true)
+while IFS= read -r folder; do
+  [ -z "$folder" ] || [ -d "$folder" ] ||
+    problems+=("CONTRIBUTING.md's layout names a folder that does not exist: $folder/")
+done <<<"$layout_named"
+tracked=$(git ls-files | awk -F/ 'NF > 1 { print $1 } NF > 2 { print $1 "/" $2 }' |
+  grep -vE '(^|/)\.|^(build|dist)(/|$)' | sort -u)
+unnamed=$(comm -13 <(echo "$layout_rows") <(echo "$tracked") | paste -sd' ')
+[ -z "$unnamed" ] ||
+  problems+=("CONTRIBUTING.md's layout table has no row for these folders: $unnamed")
+
+# A workflow preset per configure preset, of its name: tools/test.sh runs them.
+workflows=$(cmake --list-presets=workflow | sed -n 's/^ *"\([^"]*\)".*/\1/p' | sort)
+[ "$workflows" = "$all_presets" ] ||
+  problems+=("CMakePresets.json's workflow presets differ from its configure presets (< workflow, > configure):$(differ "$workflows" "$all_presets")")
 
 listed=$(table "| preset |" | cut -d'|' -f1 | ticked | sort)
 [ "$listed" = "$all_presets" ] ||
@@ -131,4 +163,4 @@ if [ ${#problems[@]} -gt 0 ]; then
   printf 'check-docs: %s\n' "${problems[@]}" >&2
   exit 1
 fi
-echo "check-docs: the documents name only ctest entries and presets that exist, and CONTRIBUTING.md lists all $(wc -l <<<"$entries") entries and $(wc -l <<<"$all_presets") presets"
+echo "check-docs: the documents name only ctest entries and presets that exist, and CONTRIBUTING.md lists all $(wc -l <<<"$entries") entries, $(wc -l <<<"$all_presets") presets and $(wc -l <<<"$tracked") folders"
