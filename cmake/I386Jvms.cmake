@@ -6,7 +6,7 @@
 # `i386_jvms` and `amd64_jvms` fetch them (once: a later run finds them in the
 # cache) before any test that runs one. Included by the builds whose tests
 # run one of them, or any i386 program.
-set(JQEL_I386_JVMS_SCRIPT ${PROJECT_SOURCE_DIR}/tools/i386-jvms.sh)
+set(JQEL_I386_JVMS_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/../tools/i386-jvms.sh)
 
 # Where the emulator and each JVM will be, and the command line that starts
 # each: computed by the script, once, without fetching anything.

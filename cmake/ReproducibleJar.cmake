@@ -7,6 +7,7 @@
 find_package(Java 17 REQUIRED COMPONENTS Development)
 get_filename_component(jqel_jdk_bin "${Java_JAVAC_EXECUTABLE}" DIRECTORY)
 find_program(JQEL_JAVADOC javadoc HINTS "${jqel_jdk_bin}" REQUIRED)
+set(JQEL_JAR_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/jar.cmake)
 
 # jqel_reproducible_jar(<target> <jar> SOURCES <java files>... [MANIFEST <file>]
 #                       [KIND classes|javadoc|sources] [SOURCE_ROOT <dir>] [TITLE <text>])
@@ -19,7 +20,7 @@ function(jqel_reproducible_jar target jar)
   if(NOT arg_KIND)
     set(arg_KIND classes)
   endif()
-  set(script ${PROJECT_SOURCE_DIR}/cmake/jar.cmake)
+  set(script ${JQEL_JAR_SCRIPT})
   add_custom_command(OUTPUT ${jar}
     COMMAND ${CMAKE_COMMAND} -DKIND=${arg_KIND}
       -DJAVAC=${Java_JAVAC_EXECUTABLE} -DJAVADOC=${JQEL_JAVADOC} -DJAR=${Java_JAR_EXECUTABLE}
