@@ -12,20 +12,20 @@
 # quotes what it prints for the missing agent library. In Java 24 and later
 # it checks that the guide quotes the JVM's warning on loading a native
 # library, and that the doctor runs without it.
-# Every JVM checks the natives' JNI calls, and no JNI warning is allowed.
-# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <jni-include-dirs>
+# Every JVM checks the natives' JNI calls, and no JNI warning is allowed
+# (tests/jvm_warnings.txt).
+# usage: load_messages.sh <scratch> <build-dir> <guide> <probe-classpath> <other-bitness library>
 #                         <other-bitness JVMs> <java...>
-# (the probe's class path: the probe jar, then the API jar; the JVMs of the
-# other bitness, their command lines separated by "|", the words of each by
-# ";"; the java command line with -Xcheck:jni)
+# (the probe's class path: the probe jar, then the API jar; a
+# libJQelAgtMsg.so built from the same sources for the other bitness; the
+# JVMs of the other bitness, their command lines separated by "|", the words
+# of each by ";"; the java command line with -Xcheck:jni)
 set -u
-work=$1 build=$2 guide=$3 classpath=$4 jni_includes=$5 others=$6
+work=$1 build=$2 guide=$3 classpath=$4 other_library=$5 others=$6
 shift 6
 java=("$@")
-src=$(cd "$(dirname "$0")/../.." && pwd)
-source "$src/tests/java/jni_warnings.sh"
+source "$(dirname "$0")/../lib.sh"
 lib=$work/lib
-status=0
 
 # The library as the release archive holds it.
 fresh() {
@@ -34,7 +34,7 @@ fresh() {
 
 # Runs the probe with java.library.path=$lib (or PROBE_LIBRARY_PATH) and
 # PROBE_JVM_ARG, PROBE_ARG if set, and judges what it printed (see expect).
-check() {
+probe() {
   local what=$1 quoted=$2 expected=$3
   shift 3
   expect "$what" "$quoted" "$expected" "$@" -Djava.library.path="${PROBE_LIBRARY_PATH:-$lib}" \
@@ -44,23 +44,21 @@ check() {
 # Runs a JVM command line. The last line it prints must equal `expected`,
 # and it must print no JNI warning; if quoted, every line it printed must be
 # a line of the guide. (Java 8's launcher's own warning for each argument of
-# main, see jni_warnings.sh, is passed over.)
+# main, exempt in jvm_warnings.txt, is passed over.)
 expect() {
   local what=$1 quoted=$2 expected=$3
   shift 3
   local out line
-  out=$("$@" 2>&1 | grep -v '^Picked up' | grep -v -x -F "$JQEL_JDK8_LAUNCHER_WARNING" |
-        sed "s|$lib|/opt/qel/lib|g")
-  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ] || jni_warnings <(printf '%s\n' "$out") >/dev/null; then
-    echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"
+  out=$("$@" 2>&1 | grep -v '^Picked up' | drop_exempt | sed "s|$lib|/opt/qel/lib|g")
+  if [ "$(printf '%s\n' "$out" | tail -n 1)" != "$expected" ] || jvm_warnings <(printf '%s\n' "$out") >/dev/null; then
+    fail "$what: the JVM printed"; printf '     %s\n' "$out"
     echo "     expected"; echo "     $expected"
-    status=1
     return
   fi
-  echo "ok   $what:"
+  ok "$what:"
   while IFS= read -r line; do
     if [ "$quoted" = quoted ] && ! grep -qxF -- "$line" "$guide"; then
-      echo "FAIL   the guide does not quote: $line"; status=1
+      fail "  the guide does not quote: $line"
     else
       echo "       $line"
     fi
@@ -84,27 +82,20 @@ doctor() {
   [ "$verdict" != "Verdict: the library loaded." ] || want=0
   if [ "$(grep '^Verdict: ' <<<"$out")" != "$verdict" ] || [ "$rc" != $want ] ||
      { [ -n "$also" ] && ! grep -qxF -- "$also" <<<"$out"; } || grep -q '^WARNING' <<<"$out"; then
-    echo "FAIL doctor, $what: it printed (exit status $rc)"; printf '     %s\n' "$out"
+    fail "doctor, $what: it printed (exit status $rc)"; printf '     %s\n' "$out"
     echo "     expected"; printf '     %s\n' "$verdict" ${also:+"$also"}
-    status=1
     return
   fi
-  echo "ok   doctor, $what:"
+  ok "doctor, $what:"
   while IFS= read -r line; do
     if { { [ "$quoted" = quoted ] && [[ "$line" != "JVM: "* && "$line" != "  the default folders: "* &&
                                         "$line" != "  ld.so.cache, "* ]]; } ||
          { [ "$quoted" = verdict ] && [[ "$line" = "Verdict: "* ]]; }; } && ! grep -qxF -- "$line" "$guide"; then
-      echo "FAIL   the guide does not quote: $line"; status=1
+      fail "  the guide does not quote: $line"
     else
       echo "       $line"
     fi
   done <<<"$out"
-}
-
-# The Java release of a JVM command line: 8, 11, 17...
-feature_of() {
-  "$@" -XshowSettings:properties -version 2>&1 |
-    sed -n 's/^ *java\.version = \(1\.\)\{0,1\}\([0-9]*\).*/\2/p'
 }
 
 # The message that a JVM of release `feature` prints, of those given for
@@ -113,26 +104,19 @@ message() {
   if [ "$1" -ge 17 ]; then echo "$2"; elif [ "$1" -ge 9 ]; then echo "$3"; else echo "$4"; fi
 }
 
-# How the JVM's and the doctor's messages name a machine of `bits` bits: as
-# the JVM's error, the ELF header, the doctor's file and the doctor's JVM.
-jvm_machine() { if [ "$1" = 64 ]; then echo "AMD 64"; else echo "IA 32"; fi; }
-elf_machine() { if [ "$1" = 64 ]; then echo "x86-64"; else echo "i386"; fi; }
-file_machine() { echo "$(elf_machine "$1") ($1-bit)"; }
-doctor_jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
-
-feature=$(feature_of "${java[@]}")
+feature=$(java_feature "${java[@]}")
 # Java 24 and later warn when a class on the class path loads a native
 # library (checked below); every other case runs with native access enabled,
 # so that it prints only what it is about.
 bare_java=("${java[@]}")
 [ "$feature" -lt 24 ] || java+=(--enable-native-access=ALL-UNNAMED)
 fresh
-# The library's bitness, from its ELF class (1: 32-bit, 2: 64-bit), and the other one.
-bits=$(( $(od -An -tu1 -j4 -N1 "$lib/libJQelAgtMsg.so") * 32 ))
+# The library's bitness, from its ELF class, and the other one.
+bits=$(elf_bits "$lib/libJQelAgtMsg.so")
 other_bits=$(( 96 - bits ))
 echo "Java $feature, a $bits-bit JVM: $("${java[@]}" -version 2>&1 | sed -n 2p)"
 
-check "agent libraries missing" quoted \
+probe "agent libraries missing" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: libqelagtapi.so: cannot open shared object file: No such file or directory" \
   "${java[@]}"
 # The guide's sample of the doctor's output is the 64-bit Java 17's, whose
@@ -144,13 +128,13 @@ doctor "agent libraries missing" $sample \
   "" "${java[@]}"
 
 cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
-check "agent libraries beside it" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
+probe "agent libraries beside it" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
 doctor "agent libraries beside it" plain "Verdict: the library loaded." "" "${java[@]}"
 
 # An agent library of another version, without one of the operations: the
 # library, bound at load, fails to load, naming the symbol.
 cp "$build"/lib/lacking/libqelagtapi.so "$lib"/
-check "agent library lacking an operation" quoted \
+probe "agent library lacking an operation" quoted \
   "java.lang.UnsatisfiedLinkError: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: /opt/qel/lib/libJQelAgtMsg.so.1.0.0: undefined symbol: qelagt_cma_names" \
   "${java[@]}"
 doctor "agent library lacking an operation" verdict \
@@ -173,12 +157,12 @@ if [ "$feature" -ge 24 ]; then
     [ -n "$warnings" ] || warned=no
     [ -z "$access" ] || expected=no
     if ! grep -qx 'loaded; QelAgtMessageSend returned 1' <<<"$out" || [ "$warned" != "$expected" ]; then
-      echo "FAIL $what: the JVM printed"; printf '     %s\n' "$out"; status=1
+      fail "$what: the JVM printed"; printf '     %s\n' "$out"
       continue
     fi
-    echo "ok   $what: warned $warned"
+    ok "$what: warned $warned"
     while IFS= read -r line; do
-      [ -z "$line" ] || grep -qxF -- "$line" "$guide" || { echo "FAIL   the guide does not quote: $line"; status=1; }
+      [ -z "$line" ] || grep -qxF -- "$line" "$guide" || fail "  the guide does not quote: $line"
     done <<<"$warnings"
   done
   doctor "Java $feature" plain "Verdict: the library loaded." "" "${bare_java[@]}"
@@ -186,9 +170,9 @@ fi
 
 mkdir -p "$work/empty"
 PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.so \
-  check "full path in jqel.library" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
+  probe "full path in jqel.library" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
 
-PROBE_ARG=other-package check "class in another package" quoted \
+PROBE_ARG=other-package probe "class in another package" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
      "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
      "java.lang.UnsatisfiedLinkError: com.example.JQelAgentMessage.QelAgtMessageSend(J)I")" \
@@ -225,7 +209,7 @@ wrong_bits() {  # <library bits> <JVM bits>: the guide's section
 wrong_bitness() {
   local lib_bits=$1 jvm_bits=$2 f=$3
   shift 3
-  check "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" quoted \
+  probe "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" quoted \
     "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$lib_bits" "$jvm_bits")" "$@"
   doctor "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" plain \
     "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits"): run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
@@ -236,20 +220,17 @@ IFS='|' read -r -a other_jvms <<<"$others"
 for other in "${other_jvms[@]}"; do
   IFS=';' read -r -a jvm <<<"$other"
   jvm+=(-Xcheck:jni)
-  wrong_bitness "$bits" "$other_bits" "$(feature_of "${jvm[@]}")" "${jvm[@]}"
+  wrong_bitness "$bits" "$other_bits" "$(java_feature "${jvm[@]}")" "${jvm[@]}"
 done
 
-# A build of the library's sources for the other bitness in its place (the
-# versioned file, which libJQelAgtMsg.so links to), in this JVM.
+# The library built from the same sources for the other bitness in its place
+# (the versioned file, which libJQelAgtMsg.so links to), in this JVM.
 versioned=$(readlink -f "$lib/libJQelAgtMsg.so")
-includes=()
-for d in ${jni_includes//;/ }; do includes+=(-I"$d"); done
-g++ -m$other_bits -shared -fPIC -O2 "${includes[@]}" -o "$versioned" \
-  "$src"/bridge/{agent_message,conventions,message,mon_value}.cpp || status=1
+cp "$other_library" "$versioned" || fail "no library of the other bitness to load: $other_library"
 wrong_bitness "$other_bits" "$bits" "$feature" "${java[@]}"
 
 rm -rf "$lib" && mkdir -p "$lib"
-check "library not on java.library.path" quoted \
+probe "library not on java.library.path" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" \
      "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: [/opt/qel/lib]" \
      "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path")" "${java[@]}"

@@ -21,29 +21,27 @@
 # may hold a stack trace. Last, the guide's Windows sample must be what the
 # doctor prints for the 32-bit DLL deployed as the guide says, without the
 # agent's DLL (see `windows_sample`).
-# usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <linux build> <linux-x86 build>
+# usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <version> <linux build> <linux-x86 build>
 #                    <x86 DLL> <folder of the doctor's i386 test DLLs>
 #                    <folder of the x64 DLL and its stand-ins> <java...>
+# (<version>: the project's, which the libraries record)
 set -u
-work=$(realpath -m "$1") jar=$(realpath "$2") guide=$3 linux64=$4 linux32=$5
-dll86=$(realpath "$6") dlls=$(realpath "$7") x64=$(realpath "$8")
-shift 8
+work=$(realpath -m "$1") jar=$(realpath "$2") guide=$3 version=$4 linux64=$5 linux32=$6
+dll86=$(realpath "$7") dlls=$(realpath "$8") x64=$(realpath "$9")
+shift 9
 java=("$@")
-status=0
+source "$(dirname "$0")/../lib.sh"
 rm -rf "$work" && mkdir -p "$work"
 
-# The JVM's bitness, the other one, and how the doctor describes them.
-bits=$("${java[@]}" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *sun\.arch\.data\.model = //p')
+# The JVM's bitness and the other one.
+bits=$(jvm_property sun.arch.data.model "${java[@]}")
 other=$((96 - bits))
-machine() { if [ "$1" = 64 ]; then echo x86-64; else echo i386; fi; }
-jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
 echo "JVM: $("${java[@]}" -version 2>&1 | sed -n 2p), $bits-bit"
-# The project's version, which the library records, and how this JVM's
-# release reads a java.library.path entry in quotes: Java 8 keeps them.
-version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$(dirname "$guide")/../CMakeLists.txt")
+# The version as the DLL's resource gives it, and how this JVM's release
+# reads a java.library.path entry in quotes: Java 8 keeps them.
 dll_version="$version, BuildDate "
 quoted='nothing the doctor checks is wrong'
-if "${java[@]}" -XshowSettings:properties -version 2>&1 | grep -q '^ *java\.version = 1\.8\.'; then
+if [ "$(java_feature "${java[@]}")" = 8 ]; then
   quoted='JQelAgtMsg.dll is in no folder of java.library.path: its entry "$W/lib" is in quotes, which Java 8 keeps as part of the folder'"'"'s name: remove the quotes'
 fi
 
@@ -144,9 +142,9 @@ n=0
 for row in "${rows[@]}"; do
   row=${row//\{bits\}/$bits}
   row=${row//\{other\}/$other}
-  row=${row//\{machine\}/$(machine "$bits")}
-  row=${row//\{other_machine\}/$(machine "$other")}
-  row=${row//\{jvm\}/$(jvm "$bits")}
+  row=${row//\{machine\}/$(elf_machine "$bits")}
+  row=${row//\{other_machine\}/$(elf_machine "$other")}
+  row=${row//\{jvm\}/$(doctor_jvm "$bits")}
   row=${row//\{quoted\}/$quoted}
   row=${row//\{version\}/$version}
   row=${row//\{dll_version\}/$dll_version}
@@ -178,12 +176,11 @@ for row in "${rows[@]}"; do
   [ -z "$section" ] || sed 's/`//g' "$guide" | grep -qxF -e "# $section" -e "## $section" -e "**$section.**" ||
     problems+=("the guide has no section \"$section\"")
   if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   $name"
+    ok "$name"
   else
-    echo "FAIL $name: $(IFS=,; echo "${problems[*]}")"
+    fail "$name: $(IFS=,; echo "${problems[*]}")"
     echo "     expected: Verdict: $verdict${lines:+; and the lines: ${lines[*]}}"
     printf '     %s\n' "$out"
-    status=1
   fi
 done
 # The guide's sample of the doctor on Windows: the 32-bit DLL deployed as the
@@ -222,12 +219,11 @@ windows_sample() {
     esac
   done
   if [ ${#problems[@]} -eq 0 ]; then
-    echo "ok   the guide's Windows sample"
+    ok "the guide's Windows sample"
   else
-    echo "FAIL the guide's Windows sample: the doctor printed"
+    fail "the guide's Windows sample: the doctor printed"
     printf '     %s\n' "${got[@]}"
     echo "     where the guide has"; printf '     %s\n' "${problems[@]}"
-    status=1
   fi
 }
 windows_sample

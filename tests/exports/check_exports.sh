@@ -1,11 +1,14 @@
-#!/bin/sh
+#!/bin/bash
 # Fails unless the library's dynamic symbol table defines exactly the names in
 # the expected list: the JNI entry points and nothing else; and unless it is
 # bound at load (BIND_NOW), so that an agent library without one of the
 # operations fails the load instead of a later call.
 # usage: check_exports.sh <nm> <readelf> <library> <expected-list>
+# (run by sh too: it then runs itself again with bash, for tests/lib.sh)
+[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
 set -eu
 nm=$1 readelf=$2 lib=$3 expected=$4
+source "$(dirname "$0")/../lib.sh"
 actual=$("$nm" -D --defined-only --format=posix "$lib" | awk '{print $1}' | sort)
 if [ "$actual" != "$(sort "$expected")" ]; then
   echo "exports of $lib differ from $expected:"
@@ -14,7 +17,7 @@ if [ "$actual" != "$(sort "$expected")" ]; then
 fi
 echo "$lib exports exactly:"
 printf '  %s\n' $actual
-if ! "$readelf" -d "$lib" | grep -qE '\(FLAGS\).*BIND_NOW'; then
+if ! elf_bound_at_load "$readelf" "$lib"; then
   echo "$lib is not bound at load: its dynamic section has no BIND_NOW flag"
   exit 1
 fi

@@ -1,11 +1,12 @@
 #!/bin/bash
 # Runs a Java program (the JUnit console launcher, or the demo) and fails if
-# it fails or if the JVM printed any JNI warning. Start the JVM with
-# -Xcheck:jni so that HotSpot checks every JNI call the natives make. First
-# it prints which JVM runs it: its java.runtime.version and os.arch.
+# it fails or if the JVM printed any JNI warning (tests/jvm_warnings.txt says
+# which lines are). Start the JVM with -Xcheck:jni so that HotSpot checks
+# every JNI call the natives make. First it prints which JVM runs it: its
+# java.runtime.version and os.arch.
 # usage: run_junit.sh <log-file> <java command line...> -- <its arguments...>
 set -u
-source "$(dirname "$0")/jni_warnings.sh"
+source "$(dirname "$0")/../lib.sh"
 log=$1
 shift
 args=("$@")
@@ -24,9 +25,9 @@ fi
 "${jvm[@]}" "${args[@]:${#jvm[@]}+1}" >>"$log" 2>&1
 rc=$?
 cat "$log"
-if jni_warnings "$log" >/dev/null; then
+if jvm_warnings "$log" >/dev/null; then
   echo "FAILED: the JVM printed JNI warnings:"
-  jni_warnings "$log"
+  jvm_warnings "$log"
   exit 1
 fi
 exit $rc

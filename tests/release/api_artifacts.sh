@@ -13,9 +13,7 @@ set -uo pipefail
 work=$1 build=$2 version=$3 javadoc=$4
 shift 4
 here=$(cd "$(dirname "$0")" && pwd)
-status=0
-ok() { echo "ok   $*"; }
-fail() { echo "FAIL $*"; status=1; }
+source "$here/../lib.sh"
 
 rm -rf "$work" && mkdir -p "$work"
 install=$work/install

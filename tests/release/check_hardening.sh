@@ -11,20 +11,15 @@
 # usage: check_hardening.sh <library> [readelf] [objdump]
 set -uo pipefail
 lib=$1 readelf=${2:-readelf} objdump=${3:-objdump}
+source "$(dirname "$0")/../lib.sh"
 segments=$("$readelf" -lW "$lib") dynamic=$("$readelf" -dW "$lib")
 imports=$("$readelf" --dyn-syms -W "$lib" | awk '$7 == "UND" {sub(/@.*/, "", $8); print $8}' | sort -u)
 # glibc functions that _FORTIFY_SOURCE replaces by a checked variant when the
 # compiler knows the destination's size.
 fortifiable=$(grep -xE '(mem(cpy|move|set)|mempcpy|st(p|r)n?cpy|str(n)?cat|v?s(n)?printf|v?f?printf|read|pread(64)?|recv(from)?|fgets|fread|realpath|getcwd|wcs(n)?cpy|wmem(cpy|move|set))' <<<"$imports" | tr '\n' ' ')
 checked=$(grep -E '^__.*_chk$' <<<"$imports" | grep -v '^__stack_chk_fail$' | tr '\n' ' ')
-status=0
-check() {  # <what> <command...>: ok or FAIL
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then echo "ok   $what"; else echo "FAIL $what"; status=1; fi
-}
 check "RELRO: a GNU_RELRO segment" grep -q GNU_RELRO <<<"$segments"
-check "bound at load (BIND_NOW)" grep -qE '\((FLAGS|FLAGS_1)\).*\b(BIND_NOW|NOW)\b' <<<"$dynamic"
+check "bound at load (BIND_NOW)" elf_bound_at_load "$readelf" "$lib"
 check "stack not executable" grep -qE 'GNU_STACK +(0x[0-9a-f]+ +){5}RW +' <<<"$segments"
 check "no text relocations" bash -c '! grep -q TEXTREL <<<"$1"' _ "$dynamic"
 check "stack protector: __stack_chk_fail imported" grep -qx __stack_chk_fail <<<"$imports"

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Makes the release archives twice from this source tree, in separate build
+# Makes the release archives twice from this source tree, as tools/release.sh
+# does (tools/archives.sh, without installing any package), in separate build
 # trees and at different times, and fails unless both runs give the same
 # bytes (the second in a tree that a signed release used just before) and
 # each archive holds exactly the library, the Java classes jqel-api.jar and
@@ -16,32 +17,35 @@
 # must ship a DLL whose Authenticode signature osslsigncode accepts, and
 # rejects once one byte of it changes, and which still meets check_dll.py and
 # passes the native suite through the PE loader.
-# usage: reproducible.sh <scratch-dir> <qemu-i386> <folder of jqel_dll_tests_*>
+# usage: reproducible.sh <scratch-dir> <version> <qemu-i386> <folder of jqel_dll_tests_*>
 #          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
+# (<version>: the project's, which names the archives)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$1 qemu=$2 runner=$3 runner_java=$4
-shift 4
+work=$1 version=$2 qemu=$3 runner=$4 runner_java=$5
+shift 5
 junit=("$@")
+source "$src/tests/lib.sh"
+source "$src/tools/archives.sh"
 rm -rf "$work" && mkdir -p "$work/signer"
 signer=$work/signer
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=JQelAgtMsg test signer" \
   -addext extendedKeyUsage=codeSigning -keyout "$signer/key.pem" -out "$signer/cert.pem" 2>/dev/null
 openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
   -passout pass:throwaway -out "$signer/cert.p12"
-JQEL_BUILD_ROOT=$work/first-build JQEL_DIST=$work/first bash "$src/tools/release.sh" >/dev/null
-JQEL_SIGN_PKCS12=$signer/cert.p12 JQEL_SIGN_PASSWORD=throwaway \
-  JQEL_BUILD_ROOT=$work/second-build JQEL_DIST=$work/signed bash "$src/tools/release.sh" >/dev/null
+# Each run in a shell of its own, as each release.sh is, so that none sees
+# another's certificate.
+(make_archives "$work/first-build" "$work/first" >/dev/null)
+(JQEL_SIGN_PKCS12=$signer/cert.p12 JQEL_SIGN_PASSWORD=throwaway \
+  make_archives "$work/second-build" "$work/signed" >/dev/null)
 sleep 1
-JQEL_BUILD_ROOT=$work/second-build JQEL_DIST=$work/second bash "$src/tools/release.sh" >/dev/null
+(make_archives "$work/second-build" "$work/second" >/dev/null)
 
-version=$(sed -n 's/^project(JQelAgtMsg VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
-status=0
 for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86_64.tar.gz; do
   if cmp "$work/first/$archive" "$work/second/$archive"; then
-    echo "ok   $archive: both runs byte-identical"
+    ok "$archive: both runs byte-identical"
   else
-    echo "FAIL $archive: the runs differ"; status=1
+    fail "$archive: the runs differ"
   fi
   unpacked=$work/unpacked/$archive
   mkdir -p "$unpacked"
@@ -62,9 +66,9 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   actual=$(cd "$top" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   if [ "$actual" = "$expected" ]; then
-    echo "ok   $archive holds: $actual"
+    ok "$archive holds: $actual"
   else
-    echo "FAIL $archive holds: $actual; expected: $expected"; status=1
+    fail "$archive holds: $actual; expected: $expected"
   fi
   for jar in jqel-api.jar jqel-doctor.jar; do
     majors=$(python3 -c 'import sys, zipfile
@@ -72,9 +76,9 @@ jar = zipfile.ZipFile(sys.argv[1])
 print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar.namelist() if n.endswith(".class")})))' \
       "$top/$jar" 2>&1)
     if [ "$majors" = 52 ]; then
-      echo "ok   $archive: $jar holds class files of Java 8 only"
+      ok "$archive: $jar holds class files of Java 8 only"
     else
-      echo "FAIL $archive: $jar holds class files of major versions: $majors"; status=1
+      fail "$archive: $jar holds class files of major versions: $majors"
     fi
   done
   # Lines end in CRLF in the Windows archive's text files, in LF elsewhere.
@@ -83,16 +87,16 @@ print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar
 print("CRLF" if n and c == n else "LF" if not c else "mixed")' "$top/$text")
     want=LF
     [[ $archive != *.zip ]] || want=CRLF
-    [ "$ends" = $want ] && echo "ok   $archive: $text ends its lines in $want" ||
-      { echo "FAIL $archive: $text ends its lines in $ends, not $want"; status=1; }
+    [ "$ends" = $want ] && ok "$archive: $text ends its lines in $want" ||
+      fail "$archive: $text ends its lines in $ends, not $want"
   done
   listed=$(tr -d '\r' <"$top/SHA256SUMS" | sed 's/^[0-9a-f]*  //' | LC_ALL=C sort)
   files=$(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
-  [ "$listed" = "$files" ] || { echo "FAIL $archive: SHA256SUMS lists: $listed"; status=1; }
+  [ "$listed" = "$files" ] || fail "$archive: SHA256SUMS lists: $listed"
   if (cd "$top" && sha256sum --quiet -c SHA256SUMS); then
-    echo "ok   $archive: SHA256SUMS checks"
+    ok "$archive: SHA256SUMS checks"
   else
-    echo "FAIL $archive: SHA256SUMS does not check"; status=1
+    fail "$archive: SHA256SUMS does not check"
   fi
 done
 dll=$work/unpacked/JQelAgtMsg-$version-windows-x86.zip/JQelAgtMsg-$version-windows-x86/JQelAgtMsg.dll
@@ -105,15 +109,15 @@ mkdir -p "$signed"
 (cd "$signed" && python3 -m zipfile -e "$work/signed/JQelAgtMsg-$version-windows-x86.zip" .)
 signed=$signed/JQelAgtMsg-$version-windows-x86
 if (cd "$signed" && sha256sum --quiet -c SHA256SUMS) && ! cmp -s "$signed/JQelAgtMsg.dll" "$dll"; then
-  echo "ok   the signed release's SHA256SUMS checks its DLL, which differs from the unsigned one"
+  ok "the signed release's SHA256SUMS checks its DLL, which differs from the unsigned one"
 else
-  echo "FAIL the signed release's SHA256SUMS does not check, or its DLL is the unsigned one"; status=1
+  fail "the signed release's SHA256SUMS does not check, or its DLL is the unsigned one"
 fi
 if osslsigncode verify -CAfile "$signer/cert.pem" -in "$signed/JQelAgtMsg.dll" >"$work/verify.log" 2>&1 \
    && grep -q '^Message digest algorithm *: SHA256' "$work/verify.log"; then
-  echo "ok   osslsigncode verifies the signed DLL's SHA-256 signature"
+  ok "osslsigncode verifies the signed DLL's SHA-256 signature"
 else
-  echo "FAIL osslsigncode does not verify the signed DLL:"; tail -n 5 "$work/verify.log"; status=1
+  fail "osslsigncode does not verify the signed DLL:"; tail -n 5 "$work/verify.log"
 fi
 cp "$signed/JQelAgtMsg.dll" "$work/tampered.dll"
 python3 -c 'import sys
@@ -122,9 +126,9 @@ data = bytearray(open(path, "rb").read())
 data[at] ^= 1
 open(path, "wb").write(data)' "$work/tampered.dll" $(($(stat -c %s "$dll") / 2))
 if osslsigncode verify -CAfile "$signer/cert.pem" -in "$work/tampered.dll" >"$work/tampered.log" 2>&1; then
-  echo "FAIL osslsigncode verifies the signed DLL with one byte changed"; status=1
+  fail "osslsigncode verifies the signed DLL with one byte changed"
 else
-  echo "ok   osslsigncode rejects the signed DLL with one byte changed"
+  ok "osslsigncode rejects the signed DLL with one byte changed"
 fi
 
 # The tables and the PE rules that scanners check, in the DLLs users get.
@@ -134,9 +138,9 @@ for file in "$dll" "$signed/JQelAgtMsg.dll"; do
   if python3 "$src/tests/windows/check_dll.py" --objdump i686-w64-mingw32-objdump \
        --windres i686-w64-mingw32-windres --arch x86 --version "$version" \
        --exports "$src/tests/exports/windows-x86.txt" "$file" >"$work/check_dll_$which.log" 2>&1; then
-    echo "ok   the $which DLL's tables and PE rules (check_dll.py)"
+    ok "the $which DLL's tables and PE rules (check_dll.py)"
   else
-    echo "FAIL the $which DLL's tables or PE rules:"; grep -v '^ok' "$work/check_dll_$which.log"; status=1
+    fail "the $which DLL's tables or PE rules:"; grep -v '^ok' "$work/check_dll_$which.log"
   fi
 done
 
@@ -145,29 +149,27 @@ for run in "archive cdecl $dll" "archive stdcall $dll" "signed stdcall $signed/J
   read -r which convention file <<<"$run"
   log=$work/dll_suite_${which}_$convention.log
   if JQEL_BRIDGE_DLL=$file "$qemu" "$runner/jqel_dll_tests_$convention" >"$log" 2>&1; then
-    echo "ok   the $which DLL passes the native suite, agent $convention"
+    ok "the $which DLL passes the native suite, agent $convention"
   else
-    echo "FAIL the $which DLL fails the native suite, agent $convention:"
+    fail "the $which DLL fails the native suite, agent $convention:"
     grep -E 'Failure|FAILED|Expected|Which is|: ' "$log" | head -n 40
-    status=1
   fi
 done
 # The suite against the archive's jqel-api.jar too, in place of the build's.
 api=$(dirname "$dll")/jqel-api.jar
 junit=("${junit[@]//$runner_java\/jqel-api.jar/$api}")
 if JQEL_BRIDGE_DLL=$dll bash "$src/tests/java/run_junit.sh" "$work/dll_junit.log" "${junit[@]}" >/dev/null 2>&1; then
-  echo "ok   the archive's DLL and jqel-api.jar pass the JUnit suite in the 32-bit JVM, $(sed -n 's/^JVM: //p' "$work/dll_junit.log"), agent stdcall"
+  ok "the archive's DLL and jqel-api.jar pass the JUnit suite in the 32-bit JVM, $(sed -n 's/^JVM: //p' "$work/dll_junit.log"), agent stdcall"
 else
-  echo "FAIL the archive's DLL fails the JUnit suite in the 32-bit JVM:"
+  fail "the archive's DLL fails the JUnit suite in the 32-bit JVM:"
   grep -E '\[X\]|FAILED|WARNING|Exception|Error' "$work/dll_junit.log" | head -n 40
-  status=1
 fi
 so=$work/unpacked/JQelAgtMsg-$version-linux-x86_64.tar.gz/JQelAgtMsg-$version-linux-x86_64/libJQelAgtMsg.so.$version
 soname=$(objdump -p "$so" | awk '/SONAME/ {print $2}')
 if [ "$soname" = "libJQelAgtMsg.so.${version%%.*}" ]; then
-  echo "ok   SONAME $soname"
+  ok "SONAME $soname"
 else
-  echo "FAIL SONAME $soname"; status=1
+  fail "SONAME $soname"
 fi
 # Debian's hardening, bound at load among it: an agent library without one of
 # the operations fails the load.
