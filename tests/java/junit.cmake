@@ -5,7 +5,7 @@
 include(UseJava)
 set(JQEL_JUNIT_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR})
 # The JVM-warning patterns that jqel.tests.Agent and run_junit.sh share.
-set(JQEL_JVM_WARNINGS ${CMAKE_CURRENT_LIST_DIR}/../jvm_warnings.txt)
+cmake_path(SET JQEL_JVM_WARNINGS NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../jvm_warnings.txt)
 
 # Debian's JUnit 5 jars (package junit5 and its dependencies), found by
 # find_jar. The suite compiles against the first four; the console launcher
