@@ -4,8 +4,6 @@
 # bound at load (BIND_NOW), so that an agent library without one of the
 # operations fails the load instead of a later call.
 # usage: check_exports.sh <nm> <readelf> <library> <expected-list>
-# (run by sh too: it then runs itself again with bash, for tests/lib.sh)
-[ -n "${BASH_VERSION:-}" ] || exec bash "$0" "$@"
 set -eu
 nm=$1 readelf=$2 lib=$3 expected=$4
 source "$(dirname "$0")/../lib.sh"
