@@ -11,8 +11,6 @@ cmake_path(SET JQEL_JVM_WARNINGS NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../jvm_warn
 # find_jar. The suite compiles against the first four; the console launcher
 # runs with all of them. Not the standalone console jar: its Open Test
 # Reporting listener's classes are Java 11's, and Java 8 fails to load them.
-set(JQEL_JUNIT_JARS)
-set(JQEL_JUNIT_CONSOLE_JARS)
 function(jqel_find_jar jar)
   # The jars are the build machine's, also in a cross build, whose toolchain
   # would look for them under its target's root only.
@@ -22,14 +20,16 @@ function(jqel_find_jar jar)
     message(FATAL_ERROR "${jar}.jar not found: install Debian's junit5 (tools/setup.sh)")
   endif()
 endfunction()
-foreach(jar junit-jupiter-api junit-jupiter-params apiguardian-api opentest4j
-    junit-platform-console junit-platform-launcher junit-platform-engine
-    junit-platform-commons junit-jupiter-engine)
+set(JQEL_JUNIT_JARS)
+set(JQEL_JUNIT_CONSOLE_JARS)
+set(compile_jars junit-jupiter-api junit-jupiter-params apiguardian-api opentest4j)
+foreach(jar ${compile_jars} junit-platform-console junit-platform-launcher
+    junit-platform-engine junit-platform-commons junit-jupiter-engine)
   jqel_find_jar(${jar})
-  if(jar MATCHES "^(junit-jupiter-api|junit-jupiter-params|apiguardian-api|opentest4j)$")
-    list(APPEND JQEL_JUNIT_JARS ${JQEL_JAR_${jar}})
-  endif()
   list(APPEND JQEL_JUNIT_CONSOLE_JARS ${JQEL_JAR_${jar}})
+endforeach()
+foreach(jar ${compile_jars})
+  list(APPEND JQEL_JUNIT_JARS ${JQEL_JAR_${jar}})
 endforeach()
 list(JOIN JQEL_JUNIT_CONSOLE_JARS ":" JQEL_JUNIT_CONSOLE_CLASSPATH)
 
