@@ -232,23 +232,13 @@ final class JQelLibrary {
         return null;
     }
 
-    /**
-     * The folders of a search path as the JVM reads them: an empty entry is
-     * the current folder, and Java 9 and later on Windows drop the double
-     * quotes around an entry.
-     */
+    /** The folders of a search path as this JVM reads it (LibraryPath). */
     private static List<String> folders(String searchPath) {
-        boolean stripQuotes = File.separatorChar == '\\'
-                && !System.getProperty("java.version", "").startsWith("1.");
+        boolean windows = File.separatorChar == '\\';
+        int release = LibraryPath.release(System.getProperty("java.version", ""));
         List<String> folders = new ArrayList<>();
-        if (searchPath.isEmpty()) {
-            return folders;
-        }
-        for (String folder : searchPath.split(File.pathSeparator, -1)) {
-            if (stripQuotes && folder.length() >= 2 && folder.startsWith("\"") && folder.endsWith("\"")) {
-                folder = folder.substring(1, folder.length() - 1);
-            }
-            folders.add(folder.isEmpty() ? "." : folder);
+        for (String entry : LibraryPath.entries(searchPath, windows, release)) {
+            folders.add(LibraryPath.folder(entry, windows, release));
         }
         return folders;
     }
