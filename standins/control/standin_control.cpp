@@ -59,6 +59,9 @@ STANDIN(void, forceNextResult)(JNIEnv*, jclass, jint op, jint code) {
 STANDIN(void, nextGetLeavesSlotNull)(JNIEnv*, jclass, jint code) {
   qelstub_next_get_leaves_slot_null(code);
 }
+STANDIN(void, nextGetLeaves)(JNIEnv* env, jclass, jint code, jbyteArray value) {
+  qelstub_next_get_leaves(code, bytes(env, value).c_str());
+}
 STANDIN(void, nextNamesCount)(JNIEnv*, jclass, jint count) {
   qelstub_next_names_count(count);
 }

@@ -51,8 +51,10 @@ bool recording = true;
 struct NextCall {
   bool forced[QELSTUB_OP_COUNT] = {};
   int code[QELSTUB_OP_COUNT] = {};
-  bool get_slot_null = false;
-  int get_slot_null_code = 0;
+  bool get_leaves = false;  // the next get returns get_code, leaving get_value
+  int get_code = 0;
+  bool get_has_value = false;
+  std::string get_value;
   bool names_count_set = false;
   int names_count = 0;
   bool names_without_array = false;
@@ -193,9 +195,13 @@ int QELAGT_CALL qelagt_cma_get(QelHandle message, char const* name,
   int code;
   std::lock_guard<std::mutex> lock(mutex);
   record(QELSTUB_OP_CMA_GET, message, name, nullptr);
-  if (next.get_slot_null) {
-    next.get_slot_null = false;
-    return next.get_slot_null_code;
+  if (next.get_leaves) {
+    next.get_leaves = false;
+    if (next.get_has_value) {
+      last_value = next.get_value;
+      *value = &last_value[0];
+    }
+    return next.get_code;
   }
   if (take_forced(QELSTUB_OP_CMA_GET, &code)) return code;
   if (!name || !value) return QELSTUB_E_INVALID_ARGUMENT;
@@ -306,10 +312,14 @@ void qelstub_force_next_result(int op, int code) {
   next.code[op] = code;
 }
 
-void qelstub_next_get_leaves_slot_null(int code) {
-  next.get_slot_null = true;
-  next.get_slot_null_code = code;
+void qelstub_next_get_leaves(int code, char const* value) {
+  next.get_leaves = true;
+  next.get_code = code;
+  next.get_has_value = value != nullptr;
+  next.get_value = value ? value : "";
 }
+
+void qelstub_next_get_leaves_slot_null(int code) { qelstub_next_get_leaves(code, nullptr); }
 
 void qelstub_next_names_count(int count) {
   next.names_count_set = true;

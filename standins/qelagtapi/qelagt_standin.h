@@ -65,6 +65,9 @@ QELAGT_API int qelstub_put_cma(uint64_t handle, char const* name,
 QELAGT_API void qelstub_force_next_result(int op, int code);
 // The calling thread's next CMA get returns `code` and leaves the slot null.
 QELAGT_API void qelstub_next_get_leaves_slot_null(int code);
+// The calling thread's next CMA get returns `code` and leaves `value` (a
+// copy, or null for none) in the slot, as an agent may on failure too.
+QELAGT_API void qelstub_next_get_leaves(int code, char const* value);
 // The calling thread's next successful CMA names call reports `count`
 // instead of the message's names: for a positive count it hands over that
 // many new names "name-0", "name-1", ..., otherwise an array holding none.

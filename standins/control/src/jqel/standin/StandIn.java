@@ -55,6 +55,9 @@ public final class StandIn {
     /** This thread's next CMA get returns {@code code} and leaves the value null. */
     public static native void nextGetLeavesSlotNull(int code);
 
+    /** This thread's next CMA get returns {@code code} and leaves the value of these native bytes. */
+    public static native void nextGetLeaves(int code, byte[] value);
+
     /**
      * This thread's next successful CMA names call reports {@code count} instead of the message's names:
      * that many new names "name-0", "name-1", ... for a positive count, none otherwise.
