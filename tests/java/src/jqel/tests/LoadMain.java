@@ -1,16 +1,44 @@
 package jqel.tests;
 
+import com.brenn.varnis.tq.api.jqel.JQelAgent;
+import com.brenn.varnis.tq.api.jqel.JQelLibrary;
+
 /**
- * Initializes the three classes, each of which loads the library, in a JVM of
- * its own, and prints "loaded" or the error that the first one threw, with
- * its cause.
+ * Loads the library in a JVM of its own and prints how that ended. By
+ * default it initializes the three classes, each of which loads the library,
+ * and prints "loaded" or the error that the first one threw, with its cause.
+ * With the argument "available" it asks JQelLibrary first, then makes a
+ * JQelAgent twice and initializes the classes, printing each outcome.
  */
 public final class LoadMain {
+    private static final String[] CLASSES = {"JQelAgentMessage", "JQelMessage", "JQelMonValue"};
+
     private LoadMain() {}
 
     public static void main(String[] args) {
+        if (args.length > 0 && args[0].equals("available")) {
+            System.out.println("available: " + JQelLibrary.isAvailable());
+            System.out.println("cause: " + firstLine(JQelLibrary.unavailabilityCause()));
+            for (int i = 0; i < 2; i++) {
+                try {
+                    new JQelAgent();
+                    System.out.println("JQelAgent: made");
+                } catch (Throwable t) {
+                    System.out.println("JQelAgent: " + firstLine(t));
+                }
+            }
+            for (String name : CLASSES) {
+                try {
+                    Class.forName("com.brenn.varnis.tq.api.jqel." + name);
+                    System.out.println(name + ": initialized");
+                } catch (Throwable t) {
+                    System.out.println(name + ": " + t.getClass().getName());
+                }
+            }
+            return;
+        }
         try {
-            for (String name : new String[] {"JQelAgentMessage", "JQelMessage", "JQelMonValue"}) {
+            for (String name : CLASSES) {
                 Class.forName("com.brenn.varnis.tq.api.jqel." + name);
             }
             System.out.println("loaded");
@@ -18,5 +46,9 @@ public final class LoadMain {
             System.out.println(t);
             System.out.println("cause: " + t.getCause());
         }
+    }
+
+    private static String firstLine(Throwable t) {
+        return t == null ? "null" : t.toString().split("\\R", 2)[0];
     }
 }

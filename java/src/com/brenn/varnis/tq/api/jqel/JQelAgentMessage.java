@@ -14,14 +14,12 @@ package com.brenn.varnis.tq.api.jqel;
  * <p>The methods may be called from any number of threads at once: they keep
  * no state between calls.
  *
- * <p>The first use of this class loads the native library (see "How a Java
- * program loads it" in the deployment guide, {@code DEPLOYMENT.md}). If that
- * fails, that use throws {@link UnsatisfiedLinkError}, whose first line is
- * the JVM's message and whose second gives the command line of the loading
- * doctor, {@code jqel-doctor.jar}, which says why; every later use throws
- * {@link NoClassDefFoundError}. The version of these classes is this
- * package's {@link Package#getImplementationVersion()}, from the jar's
- * manifest.
+ * <p>The first use of this class loads the native library, as {@link
+ * JQelLibrary} says. If that fails, that use throws {@link
+ * UnsatisfiedLinkError}, whose second line gives the command line of the
+ * loading doctor, and every later use throws {@link NoClassDefFoundError};
+ * {@link JQelLibrary#isAvailable()} tells beforehand, without throwing.
+ * {@link JQelAgent} offers the same operations with failures as exceptions.
  */
 public class JQelAgentMessage {
     static {

@@ -29,8 +29,9 @@ package com.brenn.varnis.tq.api.jqel;
  * fields are plain fields that a call writes and the caller reads afterwards:
  * two threads that call {@link #QelGetCMA} or {@link #QelGetCMANames} on one
  * shared object may each read the other's result. Give each thread its own
- * object (they are small, and hold nothing native), or hold a lock on the
- * object from the call until the field has been read.
+ * object (they are small, and hold nothing native), hold a lock on the
+ * object from the call until the field has been read, or call through
+ * {@link JQelAgent}, which does the first for each call.
  *
  * <p>The first use of this class loads the native library; if that fails, it
  * throws {@link UnsatisfiedLinkError} as {@link JQelAgentMessage} says.

@@ -15,6 +15,8 @@ package com.brenn.varnis.tq.api.jqel;
  *
  * <p>The first use of this class loads the native library; if that fails, it
  * throws {@link UnsatisfiedLinkError} as {@link JQelAgentMessage} says.
+ * {@link JQelAgent} offers the same operations with results as values and
+ * failures as exceptions.
  */
 public class JQelMonValue {
     static {
