@@ -21,6 +21,9 @@
 #   file_machine   the doctor's file: x86-64 (64-bit), i386 (32-bit)
 #   doctor_jvm     the doctor's JVM: amd64 (64-bit), x86 (32-bit)
 #
+# Jars:
+#   jar_entry <jar> <entry>         prints the bytes of one entry
+#
 # ELF files:
 #   elf_bits <file>                 64 or 32, from its ELF class
 #   elf_bound_at_load <readelf> <file>   succeeds if the dynamic loader binds
@@ -57,6 +60,8 @@ jvm_machine() { if [ "$1" = 64 ]; then echo "AMD 64"; else echo "IA 32"; fi; }
 elf_machine() { if [ "$1" = 64 ]; then echo x86-64; else echo i386; fi; }
 file_machine() { echo "$(elf_machine "$1") ($1-bit)"; }
 doctor_jvm() { if [ "$1" = 64 ]; then echo "amd64 (64-bit)"; else echo "x86 (32-bit)"; fi; }
+
+jar_entry() { python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' "$1" "$2"; }
 
 # e_ident[EI_CLASS], the fifth byte: 1 for ELFCLASS32, 2 for ELFCLASS64.
 elf_bits() { echo $(( $(od -An -tu1 -j4 -N1 "$1") * 32 )); }

@@ -172,6 +172,40 @@ mkdir -p "$work/empty"
 PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.so \
   probe "full path in jqel.library" plain "loaded; QelAgtMessageSend returned 1" "${java[@]}"
 
+# The library carried in a jar, the Maven artifact jqel-native of this
+# platform, with no folder of java.library.path holding it: the load copies
+# it below jqel.native.dir and loads the copy, which finds the agent's
+# libraries through LD_LIBRARY_PATH (for a JVM started through its own
+# dynamic loader, the loader's --library-path, which stands in for it). A
+# second JVM reuses a good copy, a copy that is not the jar's is replaced,
+# and a folder that others may write is refused.
+native_jar=$(ls "$lib"/maven/com/brenn/varnis/tq/api/jqel-native/*/jqel-native-*.jar)
+agent_path=("${java[@]}")
+if [[ " ${java[*]} " == *" --library-path "* ]]; then
+  for i in "${!agent_path[@]}"; do
+    [ "${agent_path[$i]}" != --library-path ] || agent_path[$((i + 1))]+=":$build/lib"
+  done
+else
+  agent_path=(env "LD_LIBRARY_PATH=$build/lib" "${java[@]}")
+fi
+carried() {  # <what> <jqel.native.dir> <expected>
+  classpath="$classpath:$native_jar" PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.native.dir=$2 \
+    probe "$1" plain "$3" "${agent_path[@]}"
+}
+carried "library carried in a jar" "$work/native" "loaded; QelAgtMessageSend returned 1"
+copy=$(ls "$work"/native/*/libJQelAgtMsg.so)
+entry=META-INF/native/jqel/$(basename "$native_jar" .jar | sed 's/^jqel-native-[^-]*-//')/libJQelAgtMsg.so
+check "the copy is the jar's library" cmp -s "$copy" <(jar_entry "$native_jar" "$entry")
+inode=$(stat -c %i "$copy")
+carried "library carried in a jar, a second JVM" "$work/native" "loaded; QelAgtMessageSend returned 1"
+[ "$(stat -c %i "$copy")" = "$inode" ] && ok "  the second JVM took the same copy" || fail "  the second JVM made a new copy"
+printf 'x' >>"$copy"
+carried "library carried in a jar, a bad copy there" "$work/native" "loaded; QelAgtMessageSend returned 1"
+check "  the bad copy was replaced by the jar's library" cmp -s "$copy" <(jar_entry "$native_jar" "$entry")
+mkdir -p "$work/open" && chmod 777 "$work/open"
+carried "library carried in a jar, a folder others may write" "$work/open" \
+  "java.lang.UnsatisfiedLinkError: cannot copy the library that jar:file:${native_jar/$lib//opt/qel/lib}!/$entry carries into $work/open: $work/open may be written by users other than its owner; name another folder with -Djqel.native.dir=<folder>"
+
 PROBE_ARG=other-package probe "class in another package" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \
      "java.lang.UnsatisfiedLinkError: 'int com.example.JQelAgentMessage.QelAgtMessageSend(long)'" \

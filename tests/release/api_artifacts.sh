@@ -3,11 +3,12 @@
 # it (the archives hold the same files): both jars' manifests carry the
 # project's version; the API's Javadoc passes javadoc -Xdoclint:all without a
 # warning; the folder maven/ is a Maven repository holding exactly the jar,
-# the POM, the sources and Javadoc jars under the API's coordinates, each with
-# .md5 and .sha1 files that match; and Debian's Maven, with no network and
-# checksums checked, resolves all of it from that folder and compiles a small
-# consumer against it (tests/release/consumer), failing on a checksum that
-# does not match.
+# the POM, the sources and Javadoc jars under the API's coordinates, and the
+# library's jar of this platform's classifier with its POM under jqel-native,
+# each with .md5 and .sha1 files that match; and Debian's Maven, with no
+# network and checksums checked, resolves all of it from that folder and
+# compiles a small consumer against it (tests/release/consumer), failing on a
+# checksum that does not match.
 # usage: api_artifacts.sh <scratch> <build-dir> <version> <javadoc> <java sources...>
 set -uo pipefail
 work=$1 build=$2 version=$3 javadoc=$4
@@ -38,11 +39,12 @@ if [ $? -eq 0 ] && [ -z "$out" ]; then ok "javadoc -Xdoclint:all: no warning"; e
 # The repository layout, exactly.
 dir=com/brenn/varnis/tq/api/jqel-api/$version
 base=$dir/jqel-api-$version
-expected=$(for f in "$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar"; do
-             printf '%s\n' "$f" "$f.md5" "$f.sha1"; done | LC_ALL=C sort)
+native=com/brenn/varnis/tq/api/jqel-native/$version/jqel-native-$version
+files=("$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar" "$native.pom" "$native-linux-x86_64.jar")
+expected=$(for f in "${files[@]}"; do printf '%s\n' "$f" "$f.md5" "$f.sha1"; done | LC_ALL=C sort)
 actual=$(cd "$install/maven" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-if [ "$actual" = "$expected" ]; then ok "maven/ holds $(wc -l <<<"$actual") files under $dir"; else fail "maven/ holds:"; printf '     %s\n' $actual; fi
-for f in "$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar"; do
+if [ "$actual" = "$expected" ]; then ok "maven/ holds $(wc -l <<<"$actual") files under $dir and jqel-native"; else fail "maven/ holds:"; printf '     %s\n' $actual; fi
+for f in "${files[@]}"; do
   [ -f "$install/maven/$f" ] || continue
   for sum in md5 sha1; do
     if [ "$(cat "$install/maven/$f.$sum")" = "$(${sum}sum <"$install/maven/$f" | cut -d' ' -f1)" ]; then :; else fail "$f.$sum does not match"; fi
@@ -52,8 +54,9 @@ cmp -s "$install/jqel-api.jar" "$install/maven/$base.jar" && ok "the repository'
 entries() { python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.startswith("META-INF/"))))' "$1"; }
 if [ "$(entries "$install/maven/$base-sources.jar")" = "$(for s in "$@"; do echo "com/${s#*/com/}"; done | LC_ALL=C sort)" ]; then
   ok "the sources jar holds the sources"; else fail "the sources jar holds: $(entries "$install/maven/$base-sources.jar")"; fi
-pages=$(entries "$install/maven/$base-javadoc.jar" | grep -cxE 'com/brenn/varnis/tq/api/jqel/JQel(AgentMessage|Message|MonValue)\.html|index\.html')
-[ "$pages" = 4 ] && ok "the Javadoc jar holds the three classes' pages" || fail "the Javadoc jar holds $pages of the four pages"
+pages=$(entries "$install/maven/$base-javadoc.jar" |
+        grep -cxE 'com/brenn/varnis/tq/api/jqel/JQel(Agent|AgentMessage|Exception|Library|Message|MonValue)\.html|index\.html')
+[ "$pages" = 7 ] && ok "the Javadoc jar holds the public classes' pages" || fail "the Javadoc jar holds $pages of the seven pages"
 pom=$(python3 - "$install/maven/$base.pom" <<'PY'
 import sys, xml.etree.ElementTree as ET
 ns = {"m": "http://maven.apache.org/POM/4.0.0"}
@@ -80,8 +83,9 @@ cat >"$work/settings.xml" <<XML
 XML
 if (cd "$consumer" && mvn -B -q -s "$work/settings.xml" compile) >"$work/mvn.log" 2>&1 &&
    [ -f "$consumer/target/classes/com/example/Consumer.class" ] &&
-   [ -f "$work/m2/$base-javadoc.jar" ] && [ -f "$work/m2/$base-sources.jar" ]; then
-  ok "Maven resolved the jar, its sources and Javadoc from maven/ and compiled a consumer"
+   [ -f "$work/m2/$base-javadoc.jar" ] && [ -f "$work/m2/$base-sources.jar" ] &&
+   cmp -s "$work/m2/$native-linux-x86_64.jar" "$install/maven/$native-linux-x86_64.jar"; then
+  ok "Maven resolved the jar, its sources and Javadoc and the library's jar from maven/ and compiled a consumer"
 else
   fail "Maven did not resolve maven/ and compile the consumer:"; sed 's/^/     /' "$work/mvn.log" | head -n 40
 fi

@@ -5,8 +5,9 @@
 # bytes (the second in a tree that a signed release used just before) and
 # each archive holds exactly the library, the Java classes jqel-api.jar and
 # the loading doctor jqel-doctor.jar (both of class files of Java 8, major
-# version 52), DEPLOYMENT.md, the Maven repository folder maven/ and a
-# SHA256SUMS of all of them that checks; in the Windows archive the guide and
+# version 52), DEPLOYMENT.md, the Maven repository folder maven/ (whose
+# jqel-native jar carries the archive's very library, signed in the signed
+# release) and a SHA256SUMS of all of them that checks; in the Windows archive the guide and
 # SHA256SUMS end their lines in CRLF, in the Linux one in LF. The archive's
 # DLL, the very bytes users get, must meet check_dll.py's tables and PE rules and
 # pass the native suite (built for i386 Linux, run under qemu-i386) against
@@ -55,13 +56,18 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   esac
   top=$unpacked/${archive%.zip}
   top=${top%.tar.gz}
+  platform=${archive#JQelAgtMsg-$version-}
+  platform=${platform%%.*}
   maven=
-  for f in jqel-api-$version.jar jqel-api-$version.pom jqel-api-$version-sources.jar jqel-api-$version-javadoc.jar; do
-    for suffix in "" .md5 .sha1; do maven+=" maven/com/brenn/varnis/tq/api/jqel-api/$version/$f$suffix"; done
+  for f in jqel-api/$version/jqel-api-$version.jar jqel-api/$version/jqel-api-$version.pom \
+           jqel-api/$version/jqel-api-$version-sources.jar jqel-api/$version/jqel-api-$version-javadoc.jar \
+           jqel-native/$version/jqel-native-$version.pom jqel-native/$version/jqel-native-$version-$platform.jar; do
+    for suffix in "" .md5 .sha1; do maven+=" maven/com/brenn/varnis/tq/api/$f$suffix"; done
   done
   case $archive in
-    *.zip) expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-api.jar jqel-doctor.jar$maven" ;;
-    *) expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version$maven" ;;
+    *.zip) library=JQelAgtMsg.dll expected="DEPLOYMENT.md JQelAgtMsg.dll SHA256SUMS jqel-api.jar jqel-doctor.jar$maven" ;;
+    *) library=libJQelAgtMsg.so
+       expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version$maven" ;;
   esac
   actual=$(cd "$top" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
@@ -69,6 +75,12 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
     ok "$archive holds: $actual"
   else
     fail "$archive holds: $actual; expected: $expected"
+  fi
+  native_jar=$top/maven/com/brenn/varnis/tq/api/jqel-native/$version/jqel-native-$version-$platform.jar
+  if cmp -s "$top/$library" <(jar_entry "$native_jar" "META-INF/native/jqel/$platform/$library"); then
+    ok "$archive: jqel-native-$version-$platform.jar carries the archive's $library"
+  else
+    fail "$archive: jqel-native-$version-$platform.jar does not carry the archive's $library"
   fi
   for jar in jqel-api.jar jqel-doctor.jar; do
     majors=$(python3 -c 'import sys, zipfile
@@ -108,10 +120,12 @@ signed=$work/unpacked/signed
 mkdir -p "$signed"
 (cd "$signed" && python3 -m zipfile -e "$work/signed/JQelAgtMsg-$version-windows-x86.zip" .)
 signed=$signed/JQelAgtMsg-$version-windows-x86
-if (cd "$signed" && sha256sum --quiet -c SHA256SUMS) && ! cmp -s "$signed/JQelAgtMsg.dll" "$dll"; then
-  ok "the signed release's SHA256SUMS checks its DLL, which differs from the unsigned one"
+if (cd "$signed" && sha256sum --quiet -c SHA256SUMS) && ! cmp -s "$signed/JQelAgtMsg.dll" "$dll" &&
+   cmp -s "$signed/JQelAgtMsg.dll" <(jar_entry "$signed/maven/com/brenn/varnis/tq/api/jqel-native/$version/jqel-native-$version-windows-x86.jar" \
+     META-INF/native/jqel/windows-x86/JQelAgtMsg.dll); then
+  ok "the signed release's SHA256SUMS checks its DLL, which differs from the unsigned one and is the one its jqel-native jar carries"
 else
-  fail "the signed release's SHA256SUMS does not check, or its DLL is the unsigned one"
+  fail "the signed release's SHA256SUMS does not check, its DLL is the unsigned one, or its jqel-native jar carries another"
 fi
 if osslsigncode verify -CAfile "$signer/cert.pem" -in "$signed/JQelAgtMsg.dll" >"$work/verify.log" 2>&1 \
    && grep -q '^Message digest algorithm *: SHA256' "$work/verify.log"; then
