@@ -15,8 +15,9 @@ import jqel.standin.StandIn;
 
 /**
  * What each native of the library costs, against its floor (the same JNI work
- * with nothing added), JNA and the foreign-function API, all in this one JVM
- * against the stand-in agent with its recording off.
+ * with nothing added), JNA and the foreign-function API, and what the facade
+ * JQelAgent adds to it, all in this one JVM against the stand-in agent with
+ * its recording off.
  *
  * Each case is one operation of one mechanism, timed as a loop of n calls.
  * Warm-up raises n until a round lasts at least the round time; then the timed
@@ -149,6 +150,7 @@ public final class Bench {
         if (agent == null) throw new IllegalStateException("-Djqel.bench.agent=<path of libqelagtapi> is required");
         mechanisms.add(new LibraryMechanism());
         mechanisms.add(new FloorMechanism());
+        mechanisms.add(new FacadeMechanism());
         mechanisms.add(new JnaMechanism(agent));
         int feature = Runtime.version().feature();
         ffmAbsent = System.getProperty("jqel.bench.ffm.absent");
@@ -397,18 +399,19 @@ public final class Bench {
     void print(PrintStream out, List<String> header, List<double[][]> results) {
         int lib = index("library");
         int floor = index("floor");
+        int facade = index("facade");
         int jna = index("JNA");
         int ffm = index("FFM");
         out.println("JQelAgtMsg: ns per call, median over the rounds (min, max); stand-in agent, recording off;");
         out.println("ratios: median over the rounds of the two mechanisms' ratio in the same round");
         header.forEach(out::println);
         out.println();
-        String f1 = "%-14s %10s %10s %10s %10s %9s %9s%n";
-        out.printf(Locale.ROOT, f1, "case", "ns/op", "min", "max", "lib/floor", "JNA/lib", "FFM/lib");
+        String f1 = "%-14s %10s %10s %10s %10s %10s %9s %9s%n";
+        out.printf(Locale.ROOT, f1, "case", "ns/op", "min", "max", "lib/floor", "facade/lib", "JNA/lib", "FFM/lib");
         for (int ci = 0; ci < cases.size(); ci++) {
             double[][] r = results.get(ci);
             out.printf(Locale.ROOT, f1, cases.get(ci).label, ns(median(r[lib])), ns(min(r[lib])), ns(max(r[lib])),
-                    ratio(r, lib, floor), ratio(r, jna, lib), ratio(r, ffm, lib));
+                    ratio(r, lib, floor), ratio(r, facade, lib), ratio(r, jna, lib), ratio(r, ffm, lib));
         }
         out.println();
         out.println("Every mechanism (ns per call):");
@@ -448,7 +451,7 @@ public final class Bench {
      * the column names start with '#'.
      */
     void writeCsv(Path file, List<String> header, List<double[][]> results) throws IOException {
-        String[] labels = {"library", "floor", "JNA", "FFM"};
+        String[] labels = {"library", "floor", "facade", "JNA", "FFM"};
         StringBuilder sb = new StringBuilder();
         for (String h : header) sb.append("# ").append(h).append('\n');
         sb.append("case");
@@ -456,7 +459,7 @@ public final class Bench {
             String k = l.toLowerCase(Locale.ROOT);
             sb.append(',').append(k).append("_median,").append(k).append("_min,").append(k).append("_max");
         }
-        sb.append(",library_over_floor,jna_over_library,ffm_over_library\n");
+        sb.append(",library_over_floor,facade_over_library,jna_over_library,ffm_over_library\n");
         for (int ci = 0; ci < cases.size(); ci++) {
             double[][] r = results.get(ci);
             sb.append('"').append(cases.get(ci).label).append('"');
@@ -467,6 +470,7 @@ public final class Bench {
                     sb.append(',').append(num(v));
             }
             sb.append(',').append(over(r, index("library"), index("floor")))
+                    .append(',').append(over(r, index("facade"), index("library")))
                     .append(',').append(over(r, index("JNA"), index("library")))
                     .append(',').append(over(r, index("FFM"), index("library"))).append('\n');
         }
