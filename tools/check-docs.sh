@@ -24,7 +24,10 @@
 #     starts like a preset (linux, windows, release-, bench), and a word in
 #     backticks shaped like a ctest entry (letters, digits and underscores,
 #     its part before the first underscore that of an existing entry, as in
-#     dll_ or load_) must exist.
+#     dll_ or load_) must exist;
+#   - README.md and packaging/DEPLOYMENT.md hold, as one block, the lines of
+#     the demo between "// example begins" and "// example ends", which the
+#     demo runs.
 # Each preset is configured first, so that its test list is current.
 #   bash tools/check-docs.sh [preset...]    default: the presets of tools/presets
 set -euo pipefail
@@ -157,6 +160,14 @@ for doc in "${docs[@]}"; do
   while IFS= read -r entry; do
     [ -z "$entry" ] || grep -qx -- "$entry" <<<"$entries" || problems+=("$doc names a ctest entry that does not exist: $entry")
   done < <(grep -xE "($prefixes)(_[a-z0-9]+)+" <<<"$words" | sort -u)
+done
+
+# The demo's example, unindented, as one block of each document.
+example=$(sed -n '/\/\/ example begins/,/\/\/ example ends/p' demo/src/jqel/demo/Demo.java | sed '1d;$d' | sed 's/^        //')
+[ -n "$example" ] || problems+=("demo/src/jqel/demo/Demo.java has no example between its markers")
+for doc in README.md packaging/DEPLOYMENT.md; do
+  python3 -c 'import sys; sys.exit(sys.argv[1] + "\n" not in open(sys.argv[2]).read())' "$example" "$doc" ||
+    problems+=("$doc does not hold the demo's example as one block")
 done
 
 if [ ${#problems[@]} -gt 0 ]; then

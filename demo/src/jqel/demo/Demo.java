@@ -1,6 +1,8 @@
 package jqel.demo;
 
+import com.brenn.varnis.tq.api.jqel.JQelAgent;
 import com.brenn.varnis.tq.api.jqel.JQelAgentMessage;
+import com.brenn.varnis.tq.api.jqel.JQelException;
 import com.brenn.varnis.tq.api.jqel.JQelMessage;
 import com.brenn.varnis.tq.api.jqel.JQelMonValue;
 import java.util.function.IntSupplier;
@@ -9,7 +11,8 @@ import jqel.standin.StandIn;
 /**
  * The library at work against the stand-in agent: makes a message and a
  * monitor value, then calls the natives on them, printing each call, its
- * arguments, its result code and what the agent received.
+ * arguments, its result code and what the agent received; last, the same
+ * through the facade JQelAgent, as the README's example does it.
  */
 public final class Demo {
     private Demo() {}
@@ -49,6 +52,27 @@ public final class Demo {
         state("monitor value", monValue);
         call("JQelAgentMessage.QelAgtMessageAck", hex(monValue) + " (not a message)",
                 StandIn.OP_MESSAGE_ACK, () -> JQelAgentMessage.QelAgtMessageAck(monValue));
+
+        long fresh = StandIn.newMessage();
+        System.out.printf("%nThe same through JQelAgent, on a new message %s:%n", hex(fresh));
+        facade(fresh);
+    }
+
+    /** The README's and the guide's example, line for line (tools/check-docs.sh holds them to it). */
+    static void facade(long message) {
+        // example begins
+        JQelAgent agent = new JQelAgent();  // one object for every thread
+        agent.setCma(message, "customer", "ACME Ltd");
+        System.out.println(agent.getCma(message, "customer"));
+        for (String name : agent.getCmaNames(message)) {
+            System.out.println(name);
+        }
+        try {
+            agent.acknowledgeMessage(message);
+        } catch (JQelException e) {  // the agent's result code was not 0
+            System.out.println(e.operation() + ": " + e.code());
+        }
+        // example ends
     }
 
     static void listNames(JQelMessage cmas, long message) {
