@@ -7,8 +7,10 @@ import com.brenn.varnis.tq.api.jqel.JQelLibrary;
  * Loads the library in a JVM of its own and prints how that ended. By
  * default it initializes the three classes, each of which loads the library,
  * and prints "loaded" or the error that the first one threw, with its cause.
- * With the argument "available" it asks JQelLibrary first, then makes a
- * JQelAgent twice and initializes the classes, printing each outcome.
+ * With -Djqel.tests.available=true it asks JQelLibrary first, then makes a
+ * JQelAgent twice and initializes the classes, printing each outcome. (A
+ * property, not an argument: 32-bit launchers warn under -Xcheck:jni for
+ * each argument of main.)
  */
 public final class LoadMain {
     private static final String[] CLASSES = {"JQelAgentMessage", "JQelMessage", "JQelMonValue"};
@@ -16,7 +18,7 @@ public final class LoadMain {
     private LoadMain() {}
 
     public static void main(String[] args) {
-        if (args.length > 0 && args[0].equals("available")) {
+        if (Boolean.getBoolean("jqel.tests.available")) {
             System.out.println("available: " + JQelLibrary.isAvailable());
             System.out.println("cause: " + firstLine(JQelLibrary.unavailabilityCause()));
             for (int i = 0; i < 2; i++) {

@@ -9,6 +9,7 @@ import java.io.File;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Test;
@@ -31,10 +32,12 @@ class LoadingTest {
         return Agent.runJvm(System.getProperty("jqel.tests.classpath"), Arrays.asList(options), "jqel.tests.LoadMain");
     }
 
-    /** LoadMain's "available" run: each line it printed. */
+    /** LoadMain's availability run: each line it printed. */
     private static List<String> availability(String... options) throws Exception {
-        return Arrays.asList(Agent.runJvm(System.getProperty("jqel.tests.classpath"), Arrays.asList(options),
-                "jqel.tests.LoadMain", "available").split(System.lineSeparator()));
+        List<String> all = new ArrayList<>(Arrays.asList(options));
+        all.add("-Djqel.tests.available=true");
+        return Arrays.asList(Agent.runJvm(System.getProperty("jqel.tests.classpath"), all, "jqel.tests.LoadMain")
+                .split(System.lineSeparator()));
     }
 
     @Test

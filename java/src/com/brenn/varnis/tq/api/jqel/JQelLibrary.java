@@ -254,7 +254,8 @@ public final class JQelLibrary {
             CarriedLibrary carried = CarriedLibrary.extract(JQelLibrary.class.getClassLoader(), name);
             if (carried == null) {
                 if (debug) {
-                    debug("no jar on the class path carries it for " + CarriedLibrary.platform());
+                    String platform = CarriedLibrary.platform();
+                    debug("no jar on the class path carries it for " + (platform != null ? platform : "this platform"));
                 }
                 throw e;
             }
