@@ -147,7 +147,7 @@ final class CarriedLibrary {
             return false;
         }
         try (InputStream in = Files.newInputStream(copy)) {
-            return LibraryFile.sha256(LibraryFile.read(in)).equals(sum);
+            return LibraryFile.sha256(in).equals(sum);
         } catch (IOException e) {
             return false;
         }

@@ -4,7 +4,9 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 
 import java.io.ByteArrayOutputStream;
 import java.io.File;
+import java.io.IOException;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -30,6 +32,23 @@ class LibraryFileTest {
         for (Object[] row : rows) {
             assertEquals(row[2], LibraryFile.version((byte[]) row[1]), (String) row[0]);
         }
+    }
+
+    /** A file is read a window at a time: a mark on either side of a window's edge is found all the same. */
+    @Test
+    void theVersionIsFoundWhereverItLiesInALargeFile() throws IOException {
+        File file = File.createTempFile("jqel", ".lib");
+        file.deleteOnExit();
+        for (int at : new int[] {0, 65024 - 16, 65024 - 2, 65024, 65536 - 30, 65536 - 18, 65536 - 10, 65536, 2 * 65024 + 6, 300000}) {
+            for (byte[] mark : new byte[][] {ascii("@(#)JQelAgtMsg 3.2.1\0"), resource("FileVersion", 1, "3.2.1")}) {
+                byte[] bytes = new byte[400000];
+                System.arraycopy(mark, 0, bytes, at, mark.length);
+                Files.write(file.toPath(), bytes);
+                assertEquals("3.2.1", LibraryFile.version(file), "at " + at);
+            }
+        }
+        Files.write(file.toPath(), new byte[200000]);
+        assertEquals(null, LibraryFile.version(file));
     }
 
     @Test
