@@ -229,9 +229,9 @@ final class Check {
             bench.writeCsv(csv, List.of("header"), Collections.singletonList(r));
             List<String> lines = Files.readAllLines(csv);
             Files.delete(csv);
-            String want = "\"send\",6.0000,4.0000,8.0000,3.0000,2.0000,4.0000,12.0000,8.0000,16.0000,"
-                    + "NaN,NaN,NaN,2.0000,2.0000,NaN";
-            if (lines.size() != 3 || !lines.get(0).equals("# header") || lines.get(1).split(",").length != 16
+            String want = "\"send\",6.0000,4.0000,8.0000,3.0000,2.0000,4.0000,NaN,NaN,NaN,12.0000,8.0000,16.0000,"
+                    + "NaN,NaN,NaN,2.0000,NaN,2.0000,NaN";
+            if (lines.size() != 3 || !lines.get(0).equals("# header") || lines.get(1).split(",").length != 20
                     || !lines.get(2).equals(want)) {
                 System.out.println("MISMATCH CSV: " + lines);
                 failures++;
