@@ -78,8 +78,10 @@ JQEL_I386_PACKAGES=(g++-multilib debian-archive-keyring)
 JQEL_COUNT_PACKAGES=(valgrind)
 
 # The check of the release's Maven folder (ctest api_artifacts): Debian's
-# Maven and the plugins that compile a project, which it uses offline.
-JQEL_MAVEN_PACKAGES=(maven libmaven-compiler-plugin-java libmaven-resources-plugin-java)
+# Maven and the plugins that compile a project and install files into a
+# repository, which it uses offline, and Debian's Gradle.
+JQEL_MAVEN_PACKAGES=(maven libmaven-compiler-plugin-java libmaven-resources-plugin-java libmaven-install-plugin-java
+  gradle)
 
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

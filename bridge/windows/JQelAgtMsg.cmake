@@ -99,6 +99,8 @@ target_link_options(JQelAgtMsg PRIVATE
   -Wl,--dynamicbase -Wl,--nxcompat ${hardening}
   # No link time in the image, so that the same sources give the same bytes.
   -Wl,--no-insert-timestamp
+  # The image version in the PE header, as the version resource's FileVersion.
+  -Wl,--major-image-version,${PROJECT_VERSION_MAJOR},--minor-image-version,${PROJECT_VERSION_MINOR}
   # The shipped build carries no symbol table.
   $<$<CONFIG:Release,MinSizeRel>:-s>)
 

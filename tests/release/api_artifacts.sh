@@ -1,6 +1,6 @@
 #!/bin/bash
 # What a Java team takes from a release, from the build as packaging installs
-# it (the archives hold the same files): both jars' manifests carry the
+# it (the archives hold the same files): every jar's manifest carries the
 # project's version; the API's Javadoc passes javadoc -Xdoclint:all without a
 # warning; the folder maven/ is a Maven repository holding exactly the jar,
 # the POM, the sources and Javadoc jars under the API's coordinates, and the
@@ -24,13 +24,15 @@ cmake --install "$build" --prefix "$install" >/dev/null || { fail "cmake --insta
 manifest() {
   python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("META-INF/MANIFEST.MF").decode().replace("\r", ""), end="")' "$1"
 }
-for jar in jqel-api.jar jqel-doctor.jar; do
+native=com/brenn/varnis/tq/api/jqel-native/$version/jqel-native-$version
+for jar in jqel-api.jar jqel-doctor.jar maven/com/brenn/varnis/tq/api/jqel-api/$version/jqel-api-$version-sources.jar \
+           maven/com/brenn/varnis/tq/api/jqel-api/$version/jqel-api-$version-javadoc.jar "maven/$native-linux-x86_64.jar"; do
   m=$(manifest "$install/$jar")
   wanted=("Implementation-Version: $version" "Implementation-Vendor: .+" "Implementation-Title: .+")
   [ $jar = jqel-api.jar ] && wanted+=("Automatic-Module-Name: com.brenn.varnis.tq.api.jqel")
   missing=()
   for line in "${wanted[@]}"; do grep -qxE -- "$line" <<<"$m" || missing+=("$line"); done
-  if [ ${#missing[@]} -eq 0 ]; then ok "$jar's manifest: version $version"; else fail "$jar's manifest lacks: ${missing[*]}"; printf '     %s\n' "$m"; fi
+  if [ ${#missing[@]} -eq 0 ]; then ok "$(basename "$jar")'s manifest: version $version"; else fail "$jar's manifest lacks: ${missing[*]}"; printf '     %s\n' "$m"; fi
 done
 
 out=$("$javadoc" --release 8 -Xdoclint:all -quiet -notimestamp -d "$work/javadoc" "$@" 2>&1)
@@ -39,7 +41,6 @@ if [ $? -eq 0 ] && [ -z "$out" ]; then ok "javadoc -Xdoclint:all: no warning"; e
 # The repository layout, exactly.
 dir=com/brenn/varnis/tq/api/jqel-api/$version
 base=$dir/jqel-api-$version
-native=com/brenn/varnis/tq/api/jqel-native/$version/jqel-native-$version
 files=("$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar" "$native.pom" "$native-linux-x86_64.jar")
 expected=$(for f in "${files[@]}"; do printf '%s\n' "$f" "$f.md5" "$f.sha1"; done | LC_ALL=C sort)
 actual=$(cd "$install/maven" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
@@ -88,5 +89,52 @@ if (cd "$consumer" && mvn -B -q -s "$work/settings.xml" compile) >"$work/mvn.log
   ok "Maven resolved the jar, its sources and Javadoc and the library's jar from maven/ and compiled a consumer"
 else
   fail "Maven did not resolve maven/ and compile the consumer:"; sed 's/^/     /' "$work/mvn.log" | head -n 40
+fi
+
+# The guide's install:install-file commands (Debian's maven-install-plugin),
+# into a local repository of their own, from which alone the consumer then
+# resolves everything it asks for: its repository is an empty folder.
+cat >"$work/settings-local.xml" <<XML
+<settings>
+  <localRepository>$work/m2-local</localRepository>
+  <mirrors>
+    <mirror><id>debian</id><mirrorOf>central</mirrorOf><url>file:///usr/share/maven-repo</url></mirror>
+  </mirrors>
+</settings>
+XML
+mkdir -p "$work/empty"
+local_consumer=$work/consumer-local
+cp -r "$here/consumer" "$local_consumer"
+sed -i -e "s|@REPOSITORY@|file://$work/empty|" -e "s|@VERSION@|$version|g" \
+  -e "s|@COMPILER@|$(plugin compiler)|" -e "s|@RESOURCES@|$(plugin resources)|" "$local_consumer/pom.xml"
+m=$install/maven
+if (mvn -B -q -s "$work/settings-local.xml" install:install-file -Dfile="$m/$base.jar" -DpomFile="$m/$base.pom" \
+      -Dsources="$m/$base-sources.jar" -Djavadoc="$m/$base-javadoc.jar" &&
+    mvn -B -q -s "$work/settings-local.xml" install:install-file -Dfile="$m/$native-linux-x86_64.jar" \
+      -DpomFile="$m/$native.pom" -Dclassifier=linux-x86_64 &&
+    cd "$local_consumer" && mvn -B -q -s "$work/settings-local.xml" compile) >"$work/mvn-local.log" 2>&1 &&
+   [ -f "$local_consumer/target/classes/com/example/Consumer.class" ]; then
+  ok "Maven installed the jars with install:install-file and compiled the consumer from the local repository"
+else
+  fail "install:install-file, or the consumer from the local repository:"; sed 's/^/     /' "$work/mvn-local.log" | head -n 40
+fi
+
+# Debian's Gradle, offline, where it is installed.
+if ! command -v gradle >/dev/null; then
+  echo "skip the Gradle consumer: Debian's gradle is not installed"
+  exit $status
+fi
+gradle_consumer=$work/gradle
+cp -r "$here/consumer" "$gradle_consumer"
+sed -i -e "s|@REPOSITORY@|file://$install/maven|" -e "s|@VERSION@|$version|g" "$gradle_consumer/build.gradle"
+if (cd "$gradle_consumer" && GRADLE_USER_HOME=$work/gradle-home gradle --offline -q compileJava idea runtimeJars) \
+     >"$work/gradle.log" 2>&1 &&
+   [ -f "$gradle_consumer/build/classes/java/main/com/example/Consumer.class" ] &&
+   [ "$(sed -n 's/^runtime: //p' "$work/gradle.log" | LC_ALL=C sort | tr '\n' ' ')" = \
+     "jqel-api-$version.jar jqel-native-$version-linux-x86_64.jar " ] &&
+   grep -q "jqel-api-$version-sources.jar" "$gradle_consumer"/*.iml && grep -q "jqel-api-$version-javadoc.jar" "$gradle_consumer"/*.iml; then
+  ok "Gradle $(gradle --version 2>/dev/null | sed -n 's/^Gradle //p') compiled the consumer, put the library's jar on its run-time class path, and gave the IDE the sources and Javadoc"
+else
+  fail "Gradle did not build the consumer:"; sed 's/^/     /' "$work/gradle.log" | head -n 40
 fi
 exit $status

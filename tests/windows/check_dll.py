@@ -93,7 +93,8 @@ def parse_headers(text):
 def parse_pe(data):
     """What the loader and the scanners read of the headers: the COFF
     characteristics, the DLL characteristics, the data directories as
-    [(rva, size)] and the sections as [(name, rva, size, characteristics)]."""
+    [(rva, size)], the sections as [(name, rva, size, characteristics)] and
+    the image version as [major, minor]."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("no PE signature")
@@ -101,6 +102,7 @@ def parse_pe(data):
     optional = pe + 24
     magic, = struct.unpack_from("<H", data, optional)
     dll_characteristics, = struct.unpack_from("<H", data, optional + 70)
+    image_version = list(struct.unpack_from("<HH", data, optional + 44))
     count_at = optional + (92 if magic == 0x10B else 108)
     count, = struct.unpack_from("<I", data, count_at)
     directories = [struct.unpack_from("<II", data, count_at + 4 + 8 * i) for i in range(count)]
@@ -111,12 +113,12 @@ def parse_pe(data):
             "<8sIII16xI", data, table + 40 * i)
         section_list.append((name.rstrip(b"\0").decode("latin-1"), rva,
                              virtual_size or raw_size, flags))
-    return characteristics, dll_characteristics, directories, section_list
+    return characteristics, dll_characteristics, directories, section_list, image_version
 
 
 def security_rules(pe, want):
     """[(rule, actual, expected)] for the PE rules of the architecture."""
-    characteristics, dll_characteristics, directories, sections = pe
+    characteristics, dll_characteristics, directories, sections = pe[:4]
     flags = {name for name, bit in DLL_CHARACTERISTICS.items() if dll_characteristics & bit}
 
     def directory(index):
@@ -279,6 +281,7 @@ def main():
          ["0x409, 1200"]),
         ("FILEVERSION", version["fixed"].get("FILEVERSION"), numbers),
         ("PRODUCTVERSION", version["fixed"].get("PRODUCTVERSION"), numbers),
+        ("image version, the file version's major.minor", pe[4], numbers[:2]),
         ("manifest resource 2 of type 24 present", manifest is not None, want["manifest"]),
     ]
     checks += security_rules(pe, want)
