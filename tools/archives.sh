@@ -3,7 +3,9 @@
 # Sourced by tools/release.sh and tests/release/reproducible.sh.
 #   make_archives <build root> <dist>   builds the presets release-windows-x86
 #       and release-linux-x86_64 in <build root>/<preset>, signs the DLL (see
-#       sign_dll), and copies each archive that cpack makes into <dist>
+#       sign_dll), copies each archive that cpack makes into <dist>, and
+#       writes there SHA256SUMS of the archives and, for a signed release,
+#       SIGNER: the signing certificate's subject and SHA-256 fingerprint
 #
 # Every time stamp (the archives' and the DLL's BuildDate) is
 # SOURCE_DATE_EPOCH, by default the commit's date, so that two runs from one
@@ -34,10 +36,11 @@ sign_dll() {
 }
 
 make_archives() {
-  local root dist preset tree
+  local root dist preset tree archives=()
   root=$(realpath -m "$1") dist=$(realpath -m "$2")
   export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$jqel_source" log -1 --format=%ct)}
   mkdir -p "$dist"
+  rm -f "$dist/SHA256SUMS" "$dist/SIGNER"
   for preset in release-windows-x86 release-linux-x86_64; do
     tree=$root/$preset
     (cd "$jqel_source" && cmake --preset "$preset" -B "$tree" >/dev/null)
@@ -45,6 +48,23 @@ make_archives() {
     [ "$preset" != release-windows-x86 ] || sign_dll "$tree"
     rm -rf "$tree/packages"
     (cd "$tree" && cpack -B "$tree/packages" >/dev/null)
-    find "$tree/packages" -maxdepth 1 -type f -name 'JQelAgtMsg-*' -exec cp {} "$dist"/ \;
+    local archive
+    for archive in "$tree"/packages/JQelAgtMsg-*; do
+      [ -f "$archive" ] || continue
+      cp "$archive" "$dist"/
+      archives+=("$(basename "$archive")")
+    done
   done
+  # The archives' own sums, which vouch for each archive as a whole, beside them.
+  (cd "$dist" && sha256sum "${archives[@]}" >SHA256SUMS)
+  [ -z "${JQEL_SIGN_PKCS12:-}" ] || signer >"$dist/SIGNER"
+}
+
+# The signing certificate's subject and SHA-256 fingerprint, as a deployer
+# compares them with the DLL's signature (see "Checking a release" in
+# packaging/DEPLOYMENT.md).
+signer() {
+  openssl pkcs12 -in "$JQEL_SIGN_PKCS12" -nokeys -clcerts -passin fd:3 3< <(printf %s "${JQEL_SIGN_PASSWORD:-}") |
+    openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 |
+    sed -e 's/^subject=/Subject: /' -e 's/^sha256 Fingerprint=/SHA-256 fingerprint: /'
 }

@@ -2,6 +2,8 @@
 # Makes the release archives from this commit:
 #   dist/JQelAgtMsg-<version>-windows-x86.zip     JQelAgtMsg.dll (the shipped library)
 #   dist/JQelAgtMsg-<version>-linux-x86_64.tar.gz libJQelAgtMsg.so
+#   dist/SHA256SUMS                               the archives' checksums
+#   dist/SIGNER                                   for a signed release, the signer's fingerprint
 # each holding what packaging/CMakeLists.txt installs: the library, the Java
 # classes jqel-api.jar, the loading doctor jqel-doctor.jar, DEPLOYMENT.md, the
 # Maven folder maven/ and SHA256SUMS. Every time stamp (the archives' and the
@@ -24,4 +26,5 @@ dist=$(realpath -m "${JQEL_DIST:-dist}")
 make_archives "${JQEL_BUILD_ROOT:-build}" "$dist"
 cd "$dist"
 ls JQelAgtMsg-*-windows-x86.zip JQelAgtMsg-*-linux-x86_64.tar.gz >/dev/null
-sha256sum JQelAgtMsg-*
+cat SHA256SUMS
+[ ! -f SIGNER ] || cat SIGNER

@@ -99,10 +99,12 @@ target_link_options(JQelAgtMsg PRIVATE
   -Wl,--dynamicbase -Wl,--nxcompat ${hardening}
   # No link time in the image, so that the same sources give the same bytes.
   -Wl,--no-insert-timestamp
-  # The image version in the PE header, as the version resource's FileVersion.
-  -Wl,--major-image-version,${PROJECT_VERSION_MAJOR},--minor-image-version,${PROJECT_VERSION_MINOR}
   # The shipped build carries no symbol table.
   $<$<CONFIG:Release,MinSizeRel>:-s>)
+
+# The image version in the PE header, as the version resource's FileVersion:
+# CMake passes a DLL's VERSION to the linker as the image version (0.0 if unset).
+set_target_properties(JQelAgtMsg PROPERTIES VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 
 # ---- resources --------------------------------------------------------------
 #

@@ -14,8 +14,10 @@
 # the stand-in agent with __cdecl and with __stdcall operations, and the
 # JUnit suite in the real 32-bit JVM, with the archive's jqel-api.jar. The
 # Linux library must carry its SONAME and Debian's hardening
-# (check_hardening.sh). A release given a throwaway self-signed certificate
-# must ship a DLL whose Authenticode signature osslsigncode accepts, and
+# (check_hardening.sh). Beside the archives, SHA256SUMS must list both and
+# check, and a signed release name its signer's fingerprint in SIGNER. A
+# release given a throwaway self-signed certificate must ship a DLL whose
+# Authenticode signature osslsigncode accepts, and
 # rejects once one byte of it changes, and which still meets check_dll.py and
 # passes the native suite through the PE loader.
 # usage: reproducible.sh <scratch-dir> <version> <qemu-i386> <folder of jqel_dll_tests_*>
@@ -41,6 +43,16 @@ openssl pkcs12 -export -inkey "$signer/key.pem" -in "$signer/cert.pem" \
   make_archives "$work/second-build" "$work/signed" >/dev/null)
 sleep 1
 (make_archives "$work/second-build" "$work/second" >/dev/null)
+
+# Beside the archives, their sums, and the signer of a signed release only.
+if [ "$(sed 's/^[0-9a-f]*  //' "$work/first/SHA256SUMS" | LC_ALL=C sort | tr '\n' ' ')" = \
+     "JQelAgtMsg-$version-linux-x86_64.tar.gz JQelAgtMsg-$version-windows-x86.zip " ] &&
+   (cd "$work/first" && sha256sum --quiet -c SHA256SUMS) && (cd "$work/signed" && sha256sum --quiet -c SHA256SUMS); then
+  ok "dist/SHA256SUMS lists both archives and checks them, signed or not"
+else
+  fail "dist/SHA256SUMS: $(cat "$work/first/SHA256SUMS")"
+fi
+[ ! -e "$work/first/SIGNER" ] && ok "an unsigned release names no signer" || fail "an unsigned release has a SIGNER"
 
 for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86_64.tar.gz; do
   if cmp "$work/first/$archive" "$work/second/$archive"; then
@@ -132,6 +144,17 @@ if osslsigncode verify -CAfile "$signer/cert.pem" -in "$signed/JQelAgtMsg.dll" >
   ok "osslsigncode verifies the signed DLL's SHA-256 signature"
 else
   fail "osslsigncode does not verify the signed DLL:"; tail -n 5 "$work/verify.log"
+fi
+# The signer as the release names it, and as the guide's Linux commands read
+# it from the DLL's signature, must be the certificate's.
+fingerprint=$(openssl x509 -in "$signer/cert.pem" -noout -fingerprint -sha256 | sed 's/^.*=//')
+osslsigncode extract-signature -in "$signed/JQelAgtMsg.dll" -out "$work/signature.der" >/dev/null
+from_dll=$(openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs | openssl x509 -noout -fingerprint -sha256 | sed 's/^.*=//')
+if [ "$(cat "$work/signed/SIGNER")" = "$(printf 'Subject: CN=JQelAgtMsg test signer\nSHA-256 fingerprint: %s' "$fingerprint")" ] &&
+   [ "$from_dll" = "$fingerprint" ]; then
+  ok "dist/SIGNER names the certificate's SHA-256 fingerprint, which the DLL's signature carries"
+else
+  fail "dist/SIGNER: $(cat "$work/signed/SIGNER"); the certificate's: $fingerprint; the DLL's signer: $from_dll"
 fi
 cp "$signed/JQelAgtMsg.dll" "$work/tampered.dll"
 python3 -c 'import sys
