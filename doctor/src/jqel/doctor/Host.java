@@ -101,18 +101,8 @@ final class Host {
         bootLibraryPath = properties.getProperty(HOOK + "bootpath", properties.getProperty("sun.boot.library.path", ""));
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
-        javaRelease = release(properties.getProperty("java.version", "1.8"));
-        loaded = windows ? jvmModules(bootLibraryPath) : mapped();
-    }
-
-    /** The Java release of a java.version: "1.8.0_504" is 8, "17.0.13" and "25" are 17 and 25. */
-    static int release(String version) {
-        String release = version.startsWith("1.") ? version.substring(2) : version;
-        try {
-            return Integer.parseInt(release.split("[^0-9]")[0]);
-        } catch (NumberFormatException e) {
-            return 8;
-        }
+        javaRelease = LibraryPath.release(properties.getProperty("java.version", "1.8"));
+        loaded = windows ? jvmModules(bootLibraryPath, javaRelease) : mapped();
     }
 
     /** The DLLs a Windows JVM has loaded before it loads ours: its own and the C runtime beside them. */
@@ -120,9 +110,9 @@ final class Host {
             "zip.dll", "jimage.dll", "msvcr100.dll", "msvcr120.dll", "vcruntime140.dll", "vcruntime140_1.dll",
             "msvcp140.dll"));
 
-    private static List<File> jvmModules(String bootPath) {
+    private static List<File> jvmModules(String bootPath, int release) {
         List<File> modules = new ArrayList<>();
-        for (String entry : bootPath.split(";")) {
+        for (String entry : LibraryPath.folders(bootPath, true, release)) {
             for (File folder : new File[] {new File(entry), new File(entry, "server"), new File(entry, "client")}) {
                 String[] names = folder.list();
                 for (int i = 0; names != null && i < names.length; i++) {
