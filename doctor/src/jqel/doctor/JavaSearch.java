@@ -39,7 +39,7 @@ final class JavaSearch {
 
     JavaSearch(Host host) {
         if (!host.libraryProperty.isEmpty()) {
-            File file = new File(host.libraryProperty);
+            File file = host.files.path(host.libraryProperty);
             if (!file.isAbsolute()) {
                 propertyProblem = "jqel.library is not a full path: " + file;
             } else if (file.isDirectory()) {
@@ -62,9 +62,10 @@ final class JavaSearch {
         List<String> folders = LibraryPath.folders(path, host.windows, host.javaRelease);
         for (int i = 0; i < entries.size(); i++) {
             String entry = entries.get(i);
-            File written = new File(folders.get(i));
-            File file = new File(written.isAbsolute() || folders.get(i).isEmpty() ? written
-                    : new File(host.currentFolder, folders.get(i)), name);
+            // Java 8 reads an empty last entry as "", which File takes as the root folder.
+            File written = host.files.path(folders.get(i));
+            File folder = written.isAbsolute() || folders.get(i).isEmpty() ? written : new File(host.currentFolder, folders.get(i));
+            File file = host.files.path(new File(folder, name).getPath());
             Place here = new Place(file.getParentFile(), rule, "");
             boolean exists = file.exists();
             looked.add(new Looked(entry, here, exists ? (found == null ? "found" : "found, but comes later")
@@ -74,8 +75,8 @@ final class JavaSearch {
                 place = here;
             } else if (exists && shadowed == null && place.rule == Place.Rule.BOOT_PATH && rule == Place.Rule.LIBRARY_PATH) {
                 shadowed = file;
-            } else if (!exists && entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"")
-                    && new File(entry.substring(1, entry.length() - 1), name).exists() && quoted == null) {
+            } else if (!exists && entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"") && quoted == null
+                    && host.files.path(new File(entry.substring(1, entry.length() - 1), name).getPath()).exists()) {
                 quoted = entry;
             }
         }
