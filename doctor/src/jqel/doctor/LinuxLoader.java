@@ -119,8 +119,9 @@ final class LinuxLoader extends Loader {
         }
         if (host.ldLibraryPath != null && !host.ldLibraryPath.isEmpty()) {
             for (String entry : host.ldLibraryPath.split("[:;]", -1)) {
-                places.add(new Place(new File(entry.isEmpty() ? "." : expand(entry, program)), Place.Rule.LD_LIBRARY_PATH,
-                        entry.isEmpty() ? ", an empty entry: the current folder" : ""));
+                File folder = entry.isEmpty() ? host.currentFolder : new File(expand(entry, program));
+                places.add(new Place(folder, Place.Rule.LD_LIBRARY_PATH, entry.isEmpty() ? ", an empty entry: the current folder"
+                        : ""));
             }
         }
         runPath(places, node.image.runpath, Place.Rule.RUNPATH, node);
@@ -130,7 +131,7 @@ final class LinuxLoader extends Loader {
 
     private void runPath(List<Place> places, List<String> entries, Place.Rule rule, Node object) {
         for (String entry : entries) {
-            places.add(new Place(new File(entry.isEmpty() ? "." : expand(entry, object)), rule,
+            places.add(new Place(entry.isEmpty() ? host.currentFolder : new File(expand(entry, object)), rule,
                     (entry.isEmpty() ? "an empty entry" : entry) + " of " + object.name));
         }
     }

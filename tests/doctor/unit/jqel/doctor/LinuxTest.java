@@ -45,7 +45,8 @@ class LinuxTest {
                     library(t, "lib/deps/libjqeltesta.so").needs("libjqeltestb.so").write(t.file("lib/deps/libjqeltesta.so"));
                     library(t, "lib/deps/libjqeltestb.so");
                 },
-                Fault.MISSING, "libjqeltestb.so is in none of the folders Linux looks in (libJQelAgtMsg.so -> libjqeltesta.so -> libjqeltestb.so)"),
+                Fault.MISSING, "libjqeltestb.so is in none of the folders Linux looks in"
+                    + " (libJQelAgtMsg.so -> libjqeltesta.so -> libjqeltestb.so)"),
             row("the DT_RPATH of a loader that has DT_RUNPATH too does not count",
                 t -> {
                     ElfFile.of(t.file("lib/libJQelAgtMsg.so"), Arrays.asList("libjqeltesta.so"), "$ORIGIN/deps2",
@@ -78,6 +79,14 @@ class LinuxTest {
                     library(t, "jvm/lib/libjqeltestb.so");
                 },
                 null, "libjqeltestb.so: %ROOT%/jvm/bin/../lib/libjqeltestb.so"),
+            row("an empty entry of LD_LIBRARY_PATH is the current folder",
+                t -> {
+                    ElfFile.of(t.file("lib/libJQelAgtMsg.so"), Arrays.asList("libjqeltesta.so"), null, null, "");
+                    library(t, "cwd/libjqeltesta.so");
+                    t.properties.setProperty("user.dir", t.file("cwd").getPath());
+                    t.environment.put("LD_LIBRARY_PATH", t.file("none") + ":");
+                },
+                null, "libjqeltesta.so: %ROOT%/cwd/libjqeltesta.so"),
             row("$ORIGIN in LD_LIBRARY_PATH is the program's folder",
                 t -> {
                     program(t, null);
@@ -132,10 +141,10 @@ class LinuxTest {
                     + " neither a PE (Windows) nor an ELF (Linux) file: ld.so stops there, with \"invalid ELF header\": repair"
                     + " the installation it comes from, or name the folder of the right libjqeltesta.so in LD_LIBRARY_PATH"
                     + " before %ROOT%/ld"),
-            row("so does an empty file, too short for an ELF header",
+            row("so does a file too short for an ELF header, whatever it holds",
                 t -> {
                     onLibraryPath(t);
-                    Files.write(t.file("ld/libjqeltesta.so").toPath(), new byte[0]);
+                    Files.write(t.file("ld/libjqeltesta.so").toPath(), "short\n".getBytes(StandardCharsets.US_ASCII));
                 },
                 Fault.BAD_DEPENDENCY, "ld.so stops there, with \"file too short\""),
             row("so does a folder named like the library",
@@ -161,7 +170,7 @@ class LinuxTest {
                     root.bits = 32;
                     root.machine = 3;
                     root.runpath = "$ORIGIN";
-                    root.takes.add("qelagt_cma_names");
+                    root.takes.addAll(Arrays.asList("qelagt_cma_get", "qelagt_cma_names"));
                     root.write(t.file("lib/libJQelAgtMsg.so"));
                     ElfFile agent = new ElfFile();
                     agent.bits = 32;
@@ -169,7 +178,8 @@ class LinuxTest {
                     agent.defines.add("qelagt_cma_names");
                     agent.write(t.file("lib/libjqeltesta.so"));
                 },
-                null, "libjqeltesta.so: %ROOT%/lib/libjqeltesta.so, ELF i386 (ELFCLASS32)", "Symbols: each one needed is defined"),
+                Fault.LACKS, "libjqeltesta.so: %ROOT%/lib/libjqeltesta.so, ELF i386 (ELFCLASS32)",
+                "%ROOT%/lib/libJQelAgtMsg.so needs qelagt_cma_get, which no library loaded with it defines"),
             row("a symbol no library loaded with it defines",
                 t -> {
                     ElfFile root = new ElfFile().needs("libjqeltesta.so");
@@ -202,6 +212,19 @@ class LinuxTest {
                 Fault.LACKS_VERSION, "%ROOT%/lib/libJQelAgtMsg.so needs version QEL_2 of libjqeltesta.so, which"
                     + " %ROOT%/lib/libjqeltesta.so does not define: %ROOT%/lib/libjqeltesta.so is from another version of the"
                     + " product"),
+            row("a symbol version the providing library defines, and one asked of a library that defines none",
+                t -> {
+                    ElfFile root = new ElfFile().needs("libjqeltesta.so", "libjqeltestb.so");
+                    root.runpath = "$ORIGIN";
+                    root.versionsNeeded.put("libjqeltesta.so", Arrays.asList("QEL_1"));
+                    root.versionsNeeded.put("libjqeltestb.so", Arrays.asList("QEL_9"));
+                    root.write(t.file("lib/libJQelAgtMsg.so"));
+                    ElfFile agent = new ElfFile();
+                    agent.versionsDefined.addAll(Arrays.asList("libjqeltesta.so", "QEL_1"));
+                    agent.write(t.file("lib/libjqeltesta.so"));
+                    library(t, "lib/libjqeltestb.so");
+                },
+                null, "Symbols: each one needed is defined"),
             row("a version the system's C library lacks: built for a newer system",
                 t -> {
                     Files.write(t.file("ld.so.conf").toPath(), (t.file("conf") + "\n").getBytes(StandardCharsets.UTF_8));

@@ -61,6 +61,16 @@ class SideBySideTest {
             row("a policy whose range leaves the version out does not apply",
                 t -> t.policy(POLICY, "8.0.50727.42-8.0.50727.500", "8.0.50727.6195"),
                 null, "version 8.0.50727.762: %ROOT%/win/WinSxS/" + SXS),
+            row("of two policies, the one of the highest version applies",
+                t -> {
+                    t.runtimeAt("6195");
+                    t.policy(POLICY, "8.0.50727.42-8.0.50727.6195", "8.0.50727.6195");
+                    t.policy(POLICY.replace("6195", "4053"), "8.0.50727.42-8.0.50727.4053", "8.0.50727.4053");
+                },
+                null, "sent to version 8.0.50727.6195 by the publisher policy %ROOT%/win/WinSxS/" + POLICY),
+            row("a policy for another processor does not apply",
+                t -> t.policy(POLICY.replace("x86_", "amd64_"), "8.0.50727.42-8.0.50727.6195", "8.0.50727.6195"),
+                null, "version 8.0.50727.762: %ROOT%/win/WinSxS/" + SXS),
             row("a later version without a policy does not serve",
                 t -> t.runtimeAt("6195"),
                 Fault.ASSEMBLY, VC80 + " 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in"),
@@ -143,6 +153,15 @@ class SideBySideTest {
                 },
                 Fault.DEBUG_BUILD, "libqelagtapi.dll is a Debug build: its manifest names Microsoft.VC80.DebugCRT",
                 "use the Release build of libqelagtapi.dll: no redistributable package installs a debug runtime"),
+            row("the assembly comes before a module of the name the process holds",
+                t -> {
+                    Binaries.Dll agent = Tree.agent().imports("msvcr100.dll", "free");
+                    agent.manifest = manifest("8.0.50727.762");
+                    agent.write(t.file("prod/libqelagtapi.dll"));
+                    Tree.crt().write(t.file("win/WinSxS/" + SXS + "/msvcr100.dll"));
+                    new Binaries.Dll().exports(1).write(t.file("jre/bin/msvcr100.dll"));
+                },
+                null, "msvcr100.dll: %ROOT%/win/WinSxS/" + SXS + "/msvcr100.dll, PE i386 (32-bit), a side-by-side assembly"),
             row("the assembly comes before the folders: a runtime DLL in the program's folder is not taken",
                 t -> new Binaries.Dll().exports(1).write(t.file("jre/bin/msvcr80.dll")),
                 null, "MSVCR80.dll: %ROOT%/win/WinSxS/" + SXS + "/msvcr80.dll, PE i386 (32-bit), a side-by-side assembly")
