@@ -16,9 +16,9 @@
 # properties (jqel.doctor.*), so that its Windows search runs here. This JVM
 # cannot load a DLL: with the files right, their verdict says so. The Linux
 # rows take the library of the JVM's own bitness (64-bit, or 32-bit in a
-# 32-bit JVM), and the other one where they say so. Every
-# section a verdict cites must be one of the deployment guide's, and no output
-# may hold a stack trace. Last, the guide's Windows sample must be what the
+# 32-bit JVM), and the other one where they say so. Every section a verdict
+# or a warning cites must be one of the deployment guide's, and no output may
+# hold a stack trace. Last, the guide's Windows sample must be what the
 # doctor prints for the 32-bit DLL deployed as the guide says, without the
 # agent's DLL (see `windows_sample`).
 # usage: verdicts.sh <scratch> <jqel-doctor.jar> <guide> <version> <linux build> <linux-x86 build>
@@ -60,7 +60,8 @@ policy=x86_policy.8.0.microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_ec
 # java.library.path; for Windows, prod/ holds the agent's DLLs and is PATH,
 # jre/bin/java.exe is the program, win/ the Windows folder. The doctor neither
 # follows nor checks the DLLs of the system folder, so any DLL stands for them.
-# The i386 DLLs that the x86 DLL imports are the doctor's test DLLs.
+# The i386 DLLs that the x86 DLL imports are the doctor's test DLLs. Each is
+# named as its importer names it: on this file system, names have their case.
 lay() {
   args=(-Djava.library.path="$PWD/lib")
   mkdir lib
@@ -130,6 +131,9 @@ rows=(
   'linux: jqel.library not a full path|linux|args+=(-Djqel.library=lib/libJQelAgtMsg.so)|jqel.library is not a full path: lib/libJQelAgtMsg.so'
   'linux: jqel.library, found by full path alone|linux|args+=(-Djqel.library="$PWD/lib/libJQelAgtMsg.so" -Djava.library.path=)|the library loaded.'
   'linux: jqel.library names a named pipe|linux|mkfifo lib/pipe && args+=(-Djqel.library="$PWD/lib/pipe")|$W/lib/pipe is no regular file, but a named pipe, a device or a socket: give the library file'"'"'s full path'
+  'linux: a copy in the JVM'"'"'s own folder loads: the model'"'"'s fault is a warning|linux|mkdir jvm && cp -a lib/. jvm/ && args+=(-Djqel.doctor.bootpath="$PWD/jvm")|the library loaded.|Load: loaded|^Warning: the library loaded, but the doctor'"'"'s model of the loader finds a fault, which another process or a change to this machine may meet: $W/jvm/libJQelAgtMsg.so.1.0.0, in the JVM'"'"'s own folder, comes before $W/lib/libJQelAgtMsg.so of java.library.path'
+  'linux: a linker script first on LD_LIBRARY_PATH|linux|mkdir ld && echo "/* GNU ld script */ GROUP ( libqelagtapi.so.1 AS_NEEDED ( libqelagtcore.so.1 ) )" >ld/libqelagtapi.so && export LD_LIBRARY_PATH=$PWD/ld|$W/ld/libqelagtapi.so, the first libqelagtapi.so that Linux finds, is not a library: neither a PE (Windows) nor an ELF (Linux) file: ld.so stops there, with "invalid ELF header"|^Load: java.lang.UnsatisfiedLinkError: $W/lib/libJQelAgtMsg.so.1.0.0: $W/ld/libqelagtapi.so: invalid ELF header'
+  'linux: an unreadable agent library first on LD_LIBRARY_PATH is passed over, as ld.so does|linux|mkdir ld && cp lib/libqelagtapi.so ld/ && unprivileged ld/libqelagtapi.so && export LD_LIBRARY_PATH=$PWD/ld|the library loaded.|!Warning'
   'linux: the library of the other bitness|linux-other|:|$W/lib/libJQelAgtMsg.so is built for {other_machine} ({other}-bit), the JVM for {jvm}: run the program with a {other}-bit JVM|!Load:'
 )
 
@@ -172,9 +176,10 @@ for row in "${rows[@]}"; do
     esac
   done
   ! grep -qE '^\s+at |Exception in thread' <<<"$out" || problems+=("a stack trace")
-  section=$(sed -n 's/.* (see "\(.*\)" in DEPLOYMENT.md)\.$/\1/p' <<<"$got")
-  [ -z "$section" ] || sed 's/`//g' "$guide" | grep -qxF -e "# $section" -e "## $section" -e "**$section.**" ||
-    problems+=("the guide has no section \"$section\"")
+  while IFS= read -r section; do
+    [ -z "$section" ] || sed 's/`//g' "$guide" | grep -qxF -e "# $section" -e "## $section" -e "**$section.**" ||
+      problems+=("the guide has no section \"$section\"")
+  done < <(grep -E '^(Verdict|Warning): ' <<<"$out" | sed -n 's/.* (see "\(.*\)" in DEPLOYMENT.md)\.$/\1/p')
   if [ ${#problems[@]} -eq 0 ]; then
     ok "$name"
   else

@@ -12,13 +12,16 @@ final class BadFile extends Exception {
     enum Kind { UNREADABLE, NOT_A_FILE, CORRUPT }
 
     final Kind kind;
+    /** ld.so's words for this fault where they are known ("file too short"), else null. */
+    final String loaderWords;
 
-    BadFile(String message, Kind kind) {
+    BadFile(String message, Kind kind, String loaderWords) {
         super(message, null, false, false);
         this.kind = kind;
+        this.loaderWords = loaderWords;
     }
 
     static BadFile corrupt(String message) {
-        return new BadFile(message, Kind.CORRUPT);
+        return new BadFile(message, Kind.CORRUPT, null);
     }
 }

@@ -49,10 +49,10 @@ final class BinaryFile implements Closeable {
             Path path = file.toPath();
             BasicFileAttributes attributes = Files.readAttributes(path, BasicFileAttributes.class);
             if (attributes.isDirectory()) {
-                throw new BadFile("is a folder", BadFile.Kind.NOT_A_FILE);
+                throw new BadFile("is a folder", BadFile.Kind.NOT_A_FILE, null);
             }
             if (!attributes.isRegularFile()) {
-                throw new BadFile("is no regular file, but a named pipe, a device or a socket", BadFile.Kind.NOT_A_FILE);
+                throw new BadFile("is no regular file, but a named pipe, a device or a socket", BadFile.Kind.NOT_A_FILE, null);
             }
             channel = FileChannel.open(path, StandardOpenOption.READ);
             BinaryFile opened = new BinaryFile(channel, channel.size());
@@ -65,10 +65,10 @@ final class BinaryFile implements Closeable {
             throw e;
         } catch (AccessDeniedException e) {
             close(channel);
-            throw new BadFile("cannot be read: permission denied", BadFile.Kind.UNREADABLE);
+            throw new BadFile("cannot be read: permission denied", BadFile.Kind.UNREADABLE, null);
         } catch (IOException | InvalidPathException e) {
             close(channel);
-            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE);
+            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE, null);
         }
     }
 
@@ -187,7 +187,7 @@ final class BinaryFile implements Closeable {
                 }
             }
         } catch (IOException e) {
-            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE);
+            throw new BadFile("cannot be read: " + e.getMessage(), BadFile.Kind.UNREADABLE, null);
         }
         buffer.flip();
         return buffer.order(order);

@@ -10,23 +10,46 @@ import java.io.PrintStream;
  * file needs, and what those need in turn, each found where the system's
  * loader finds it and checked for what its importer takes from it. Then it
  * loads the library for real, unless the file is one the JVM cannot load.
- * Its last line names the first fault and its remedy, with the section of
- * the deployment guide that explains it; the exit status is 0 only if the
- * library loaded.
+ * The real load is the final word: if it works, a fault the model finds is
+ * a warning, of what another process or a change would trip over, and the
+ * exit status is 0. Its last line names the first fault and its remedy,
+ * with the section of the deployment guide that explains it, or says that
+ * the library loaded.
  */
 public final class Doctor {
+    /** Loads the library for real: the JVM's error, or null if it loaded. */
+    interface Load {
+        String error(File library);
+    }
+
+    /** What a run found: the first fault the model names, or null, and whether the library loaded for real. */
+    static final class Outcome {
+        final Fault.Finding finding;
+        final boolean loaded;
+
+        Outcome(Fault.Finding finding, boolean loaded) {
+            this.finding = finding;
+            this.loaded = loaded;
+        }
+
+        /** The exit status: 0 when the library loaded, or nothing is wrong where it was not loaded. */
+        int status() {
+            return loaded || finding == null ? 0 : 1;
+        }
+    }
+
     private Doctor() {}
 
     public static void main(String[] args) {
-        System.exit(run(new Host(System.getProperties(), System.getenv()), System.out, true) == null ? 0 : 1);
+        System.exit(run(new Host(System.getProperties(), System.getenv()), System.out, Doctor::load).status());
     }
 
     /**
-     * Examines the host and prints the report; returns the first fault, or
-     * null when the library loaded. With {@code load} false (unit tests) the
-     * library is not loaded, and a tree without fault gives null.
+     * Examines the host and prints the report. {@code load} loads the
+     * library for real; null (unit tests) leaves it unloaded, the model
+     * alone then judging.
      */
-    static Fault.Finding run(Host host, PrintStream out, boolean load) {
+    static Outcome run(Host host, PrintStream out, Load load) {
         Report report = new Report(out, host);
         report.header(Version.VERSION);
         JavaSearch search = new JavaSearch(host);
@@ -36,26 +59,29 @@ public final class Doctor {
         if (root != null) {
             report.file(search.found, root);
         }
-        if (root != null && root.bad == null) {
+        boolean usable = root != null && root.unusable == null;
+        if (usable) {
             report.manifest(root);
             report.places(loader, root);
             report.tree(root);
         }
         Fault.Finding finding = Diagnosis.first(host, search, root);
-        if (root != null && root.bad == null) {
+        boolean loaded = false;
+        if (usable) {
             report.symbols(root, finding);
-            if (load) {
-                String error = load(search.found);
+            String error = load == null ? null : load.error(search.found);
+            if (load != null) {
                 report.load(error == null ? "loaded" : error);
-                if (finding == null && error != null) {
-                    finding = new Fault.Finding(Fault.LOAD_FAILED, "nothing the doctor checks is wrong, but the JVM cannot"
-                            + " load the library", "look up its error, on the line above, in \"" + Fault.LOAD_FAILED.section
-                            + "\"", "", search.found);
-                }
+                loaded = error == null;
+            }
+            if (finding == null && error != null) {
+                finding = Fault.LOAD_FAILED.found("nothing the doctor checks is wrong, but the JVM cannot load the library")
+                        .remedy("look up its error, on the line above, in \"" + Fault.LOAD_FAILED.section + "\"")
+                        .files(search.found);
             }
         }
-        report.verdict(finding);
-        return finding;
+        report.verdict(finding, loaded);
+        return new Outcome(finding, loaded);
     }
 
     /** Loads the library as System.load does for JQelLibrary; the error, or null if it loaded. */

@@ -7,6 +7,7 @@ import java.util.List;
 
 /** Reads an ELF file (a Linux shared library): class, machine, dynamic section, dynamic symbols. */
 final class Elf {
+    private static final int ET_EXEC = 2;
     private static final int ET_DYN = 3;
     private static final long PT_LOAD = 1;
     private static final long PT_DYNAMIC = 2;
@@ -18,6 +19,12 @@ final class Elf {
     private static final long DT_RPATH = 15;
     private static final long DT_RUNPATH = 29;
     private static final long DT_GNU_HASH = 0x6FFFFEF5L;
+    private static final long DT_VERDEF = 0x6FFFFFFCL;
+    private static final long DT_VERNEED = 0x6FFFFFFEL;
+    /** vna_flags of a version that may be missing. */
+    private static final int VER_FLG_WEAK = 2;
+    /** The most version entries read, of either table. */
+    private static final int MAX_VERSIONS = 4096;
     private static final int STB_LOCAL = 0;
     private static final int STB_WEAK = 2;
     private static final int STV_DEFAULT = 0;
@@ -35,18 +42,28 @@ final class Elf {
         this.wide = wide;
     }
 
-    static Image read(BinaryFile in, boolean full) throws BadFile {
+    /**
+     * Reads a shared library, or with {@code program} a program (ET_EXEC
+     * as well), its headers and, if {@code full}, its dynamic section.
+     */
+    static Image read(BinaryFile in, boolean full, boolean program) throws BadFile {
         int elfClass = in.u8(4);
         if (elfClass != 1 && elfClass != 2) {
             throw BadFile.corrupt("is corrupt: its ELF class is " + elfClass);
+        }
+        if (in.size() < (elfClass == 2 ? 64 : 52)) {
+            throw new BadFile("is truncated: it is too short for an ELF header", BadFile.Kind.CORRUPT, "file too short");
         }
         if (in.u8(5) == 2) {
             in.bigEndian();
         }
         Elf elf = new Elf(in, elfClass == 2);
         int type = in.u16(16);
-        if (type != ET_DYN) {
-            throw BadFile.corrupt("is not a shared library: its ELF type is " + type);
+        if (type == ET_EXEC && !program) {
+            throw new BadFile("is a program, not a shared library", BadFile.Kind.CORRUPT, "cannot dynamically load executable");
+        } else if (type != ET_DYN && type != ET_EXEC) {
+            throw new BadFile("is not a shared library: its ELF type is " + type, BadFile.Kind.CORRUPT,
+                    "only ET_DYN and ET_EXEC can be loaded");
         }
         Image image = Image.of(Image.ELF, in.u16(18), elf.wide ? 64 : 32);
         if (full) {
@@ -80,6 +97,7 @@ final class Elf {
             return;
         }
         List<long[]> entries = new ArrayList<>();
+        List<long[]> versions = new ArrayList<>();
         long strings = -1;
         long stringsSize = 0;
         long symbols = -1;
@@ -102,11 +120,13 @@ final class Elf {
                 hash = offset(value);
             } else if (tag == DT_GNU_HASH) {
                 gnuHash = offset(value);
+            } else if (tag == DT_VERNEED || tag == DT_VERDEF) {
+                versions.add(new long[] {tag, offset(value)});
             } else if (tag == DT_NEEDED || tag == DT_RPATH || tag == DT_RUNPATH) {
                 entries.add(new long[] {tag, value});
             }
         }
-        if (strings < 0 && (!entries.isEmpty() || symbols >= 0)) {
+        if (strings < 0 && (!entries.isEmpty() || !versions.isEmpty() || symbols >= 0)) {
             throw BadFile.corrupt("is corrupt: its dynamic section has no string table");
         }
         for (long[] entry : entries) {
@@ -117,10 +137,61 @@ final class Elf {
                 (entry[0] == DT_RPATH ? image.rpath : image.runpath).addAll(Arrays.asList(text.split(":", -1)));
             }
         }
+        for (long[] version : versions) {
+            if (version[0] == DT_VERNEED) {
+                readNeeded(image, version[1], strings);
+            } else {
+                readDefined(image, version[1], strings);
+            }
+        }
         if (symbols >= 0 && (hash >= 0 || gnuHash >= 0)) {
             long symbolCount = hash >= 0 ? in.u32(hash + 4) : gnuSymbolCount(gnuHash);
             readSymbols(image, in.table(symbols, symbolCount * (wide ? 24 : 16)), in.table(strings, stringsSize));
         }
+    }
+
+    /**
+     * DT_VERNEED: for each library, an entry (vn_cnt at 2, vn_file at 4,
+     * vn_aux at 8, vn_next at 12), and for each version it needs from it an
+     * auxiliary entry (vna_flags at 4, vna_name at 8, vna_next at 12), each
+     * at the offset the previous one gives, 0 ending the list.
+     */
+    private void readNeeded(Image image, long table, long strings) throws BadFile {
+        long entry = table;
+        for (int i = 0, read = 0; i < MAX_VERSIONS; i++) {
+            String file = in.string(strings + in.u32(entry + 4));
+            List<String> needed = image.versionsNeeded.computeIfAbsent(file, k -> new ArrayList<>());
+            long aux = entry + in.u32(entry + 8);
+            for (int j = in.u16(entry + 2); j > 0 && read++ < MAX_VERSIONS; j--) {
+                if ((in.u16(aux + 4) & VER_FLG_WEAK) == 0) {
+                    needed.add(in.string(strings + in.u32(aux + 8)));
+                }
+                aux += in.u32(aux + 12);
+            }
+            long next = in.u32(entry + 12);
+            if (next == 0) {
+                return;
+            }
+            entry += next;
+        }
+        throw BadFile.corrupt("is corrupt: its table of needed versions does not end");
+    }
+
+    /**
+     * DT_VERDEF: an entry per version it defines (vd_aux at 12, vd_next at
+     * 16), whose first auxiliary entry names it (vda_name at 0).
+     */
+    private void readDefined(Image image, long table, long strings) throws BadFile {
+        long entry = table;
+        for (int i = 0; i < MAX_VERSIONS; i++) {
+            image.versionsDefined.add(in.string(strings + in.u32(entry + in.u32(entry + 12))));
+            long next = in.u32(entry + 16);
+            if (next == 0) {
+                return;
+            }
+            entry += next;
+        }
+        throw BadFile.corrupt("is corrupt: its table of defined versions does not end");
     }
 
     /**

@@ -2,6 +2,7 @@ package jqel.doctor;
 
 import java.io.File;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.List;
 
 /** The kinds of fault the diagnosis names, each with the section of DEPLOYMENT.md that explains it. */
@@ -23,7 +24,12 @@ enum Fault {
     UNREADABLE("Deploying JQelAgtMsg"),
     /** jqel.doctor.program names no file. */
     PROGRAM("When loading fails"),
+    /** A side-by-side assembly that a manifest names is not found, or is found only where a policy does not send. */
     ASSEMBLY("What must sit beside it"),
+    /** A manifest Windows refuses, or one it does not read for the DLL's imports. */
+    MANIFEST("What must sit beside it"),
+    /** A Debug build: its manifest names a debug runtime, which no redistributable package installs. */
+    DEBUG_BUILD("What must sit beside it"),
     MISSING("A library it depends on is missing"),
     OTHER_BITNESS("A library it depends on is built for the other bitness"),
     /** Found only beside the DLL that imports it, where Windows does not look. */
@@ -31,7 +37,9 @@ enum Fault {
     /** Java 8 with a JDK: found only in the folder of a java.exe that may not be the one running. */
     PROGRAM_ASSUMED("A library it depends on is missing"),
     BAD_DEPENDENCY("A library it depends on is missing"),
-    LACKS("A library it depends on lacks a function");
+    LACKS("A library it depends on lacks a function"),
+    /** Linux: a symbol version (DT_VERNEED) that the library providing it does not define. */
+    LACKS_VERSION("A library it depends on lacks a function");
 
     final String section;
 
@@ -39,25 +47,59 @@ enum Fault {
         this.section = section;
     }
 
-    /** The first fault found: its kind, the files and chain involved, what it is and its remedy. */
+    /** A finding of this kind: what is wrong, completed by {@link Finding#remedy} and the others. */
+    Finding found(String what) {
+        return new Finding(this, what);
+    }
+
+    /**
+     * The first fault found: its kind, what it is and its remedy, the chain
+     * of importers down to it ("" for the library itself) and the files
+     * involved, each set by name.
+     */
     static final class Finding {
         final Fault kind;
         final String what;
-        final String remedy;
-        final List<File> files = new ArrayList<>();
-        /** "JQelAgtMsg.dll -> libqelagtapi.dll", or "" for the library itself. */
-        final String chain;
+        private String remedy = "";
+        private String chain = "";
+        private final List<File> files = new ArrayList<>();
 
-        Finding(Fault kind, String what, String remedy, String chain, File... files) {
+        private Finding(Fault kind, String what) {
             this.kind = kind;
             this.what = what;
+        }
+
+        Finding remedy(String remedy) {
             this.remedy = remedy;
+            return this;
+        }
+
+        /** "JQelAgtMsg.dll -> libqelagtapi.dll". */
+        Finding chain(String chain) {
             this.chain = chain;
+            return this;
+        }
+
+        /** The files the finding is about; nulls are left out. */
+        Finding files(File... files) {
             for (File file : files) {
                 if (file != null) {
                     this.files.add(file);
                 }
             }
+            return this;
+        }
+
+        String remedy() {
+            return remedy;
+        }
+
+        String chain() {
+            return chain;
+        }
+
+        List<File> files() {
+            return Collections.unmodifiableList(files);
         }
 
         /** The verdict's words. */

@@ -31,10 +31,12 @@ import java.util.Set;
  * {@code jqel.doctor.javahome} (java.home), {@code jqel.doctor.bootpath}
  * (sun.boot.library.path, the JVM's own folders), {@code jqel.doctor.command}
  * (the running program, as Java 9 and later report it; empty for a JVM that
- * does not, as Java 8) and {@code jqel.doctor.path} (PATH).
+ * does not, as Java 8) and {@code jqel.doctor.path} (PATH). The Windows
+ * search then sees the files as they are there (see FileView).
  *
  * <p>Unit tests build a Host from properties and an environment of their
- * own, and set {@link #loaded} and {@link #ldSoConf} themselves.
+ * own, and set {@link #loaded}, {@link #ldSoConf} and {@link #files}
+ * themselves.
  */
 final class Host {
     private static final String HOOK = "jqel.doctor.";
@@ -72,6 +74,8 @@ final class Host {
     List<File> loaded;
     /** Linux: the configuration from whose folders ldconfig builds ld.so.cache. */
     File ldSoConf = new File("/etc/ld.so.conf");
+    /** The file system as the modelled loader sees it; unit tests put Windows' own semantics here. */
+    FileView files = new FileView();
 
     Host(Properties properties, Map<String, String> environment) {
         String os = properties.getProperty(HOOK + "os", properties.getProperty("os.name", ""));
@@ -93,7 +97,8 @@ final class Host {
         String named = properties.getProperty(HOOK + "program", "");
         programNamed = !named.isEmpty();
         String command = programNamed ? named
-                : properties.containsKey(HOOK + "command") ? properties.getProperty(HOOK + "command") : runningProgram();
+                : properties.containsKey(HOOK + "command") ? properties.getProperty(HOOK + "command")
+                : runningProgram(windows);
         program = command == null || command.isEmpty() ? null
                 : new File(command).isAbsolute() ? new File(command) : new File(currentFolder, command);
         path = properties.getProperty(HOOK + "path", environment.get("PATH"));
@@ -101,18 +106,8 @@ final class Host {
         bootLibraryPath = properties.getProperty(HOOK + "bootpath", properties.getProperty("sun.boot.library.path", ""));
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
-        javaRelease = release(properties.getProperty("java.version", "1.8"));
-        loaded = windows ? jvmModules(bootLibraryPath) : mapped();
-    }
-
-    /** The Java release of a java.version: "1.8.0_504" is 8, "17.0.13" and "25" are 17 and 25. */
-    static int release(String version) {
-        String release = version.startsWith("1.") ? version.substring(2) : version;
-        try {
-            return Integer.parseInt(release.split("[^0-9]")[0]);
-        } catch (NumberFormatException e) {
-            return 8;
-        }
+        javaRelease = LibraryPath.release(properties.getProperty("java.version", "1.8"));
+        loaded = windows ? jvmModules() : mapped();
     }
 
     /** The DLLs a Windows JVM has loaded before it loads ours: its own and the C runtime beside them. */
@@ -120,14 +115,15 @@ final class Host {
             "zip.dll", "jimage.dll", "msvcr100.dll", "msvcr120.dll", "vcruntime140.dll", "vcruntime140_1.dll",
             "msvcp140.dll"));
 
-    private static List<File> jvmModules(String bootPath) {
+    /** Its JVM's DLLs, in the JVM's own folders and their server and client folders, named in any case. */
+    private List<File> jvmModules() {
         List<File> modules = new ArrayList<>();
-        for (String entry : bootPath.split(";")) {
-            for (File folder : new File[] {new File(entry), new File(entry, "server"), new File(entry, "client")}) {
-                String[] names = folder.list();
-                for (int i = 0; names != null && i < names.length; i++) {
-                    if (JVM_DLLS.contains(names[i].toLowerCase(Locale.ROOT))) {
-                        modules.add(new File(folder, names[i]));
+        for (String entry : LibraryPath.folders(bootLibraryPath, true, javaRelease)) {
+            File bin = files.path(entry);
+            for (File folder : new File[] {bin, new File(bin, "server"), new File(bin, "client")}) {
+                for (String name : files.list(folder)) {
+                    if (JVM_DLLS.contains(name.toLowerCase(Locale.ROOT))) {
+                        modules.add(new File(folder, name));
                     }
                 }
             }
@@ -165,6 +161,12 @@ final class Host {
         return (arch.isEmpty() ? "its machine" : arch) + " (" + bits + "-bit)";
     }
 
+    /** The JVM's machine as side-by-side manifests name it ("x86", "amd64"), for which "*" stands in them. */
+    String processorArchitecture() {
+        Machine machine = Machine.ofArch(arch);
+        return machine == null ? arch : machine.sideBySide;
+    }
+
     /** os.arch as {@link Image#arch} names machines: "x86", "amd64", "aarch64", "arm"; "" for others. */
     static String normalArch(String osArch) {
         switch (osArch) {
@@ -195,16 +197,26 @@ final class Host {
 
     /**
      * The running process's program, from ProcessHandle (Java 9 and later),
-     * called by reflection, since this code is compiled for Java 8; null
-     * where the JVM does not say.
+     * called by reflection, since this code is compiled for Java 8; where
+     * that does not say, on Linux, /proc/self/exe; null where neither does
+     * (Windows' Java 8: see WindowsLoader).
      */
-    private static String runningProgram() {
+    private static String runningProgram(boolean windows) {
         try {
             Class<?> handle = Class.forName("java.lang.ProcessHandle");
             Object info = handle.getMethod("info").invoke(handle.getMethod("current").invoke(null));
             Object command = Class.forName("java.lang.ProcessHandle$Info").getMethod("command").invoke(info);
-            return (String) ((java.util.Optional<?>) command).orElse(null);
+            String program = (String) ((java.util.Optional<?>) command).orElse(null);
+            if (program != null || windows) {
+                return program;
+            }
         } catch (ReflectiveOperationException | RuntimeException e) {
+            // Java 8: see below.
+        }
+        File exe = new File("/proc/self/exe");
+        try {
+            return windows || !exe.exists() ? null : exe.getCanonicalPath();
+        } catch (IOException e) {
             return null;
         }
     }

@@ -3,9 +3,12 @@ package jqel.doctor;
 import java.io.File;
 import java.util.ArrayList;
 import java.util.HashMap;
+import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.Set;
+import java.util.TreeMap;
 
 /**
  * What the doctor reads from a library file: its format, the machine it is
@@ -39,8 +42,12 @@ final class Image {
     /** ELF: the DT_RPATH and DT_RUNPATH entries, unexpanded. */
     final List<String> rpath = new ArrayList<>();
     final List<String> runpath = new ArrayList<>();
-    /** PE: the text of the manifest resource that Windows reads for a DLL, or null if it has none. */
-    String manifest;
+    /** PE: the manifest resources (type 24), by id, each its first language's bytes. */
+    final Map<Integer, byte[]> manifests = new TreeMap<>();
+    /** ELF: the symbol versions it needs (DT_VERNEED, but weak ones), by the library that must define them. */
+    final Map<String, List<String>> versionsNeeded = new LinkedHashMap<>();
+    /** ELF: the symbol versions it defines (DT_VERDEF); empty when it has none. */
+    final Set<String> versionsDefined = new HashSet<>();
     /**
      * What the file says its version is: a DLL's version resource
      * ("FileVersion ..., BuildDate ..."), the string our build embeds in the
@@ -69,14 +76,24 @@ final class Image {
      * dynamic section and its manifest.
      */
     static Image read(File file, boolean full) throws BadFile {
+        return read(file, full, false);
+    }
+
+    /** Reads a program (an ELF executable, for its run path), in full. */
+    static Image program(File file) throws BadFile {
+        return read(file, true, true);
+    }
+
+    private static Image read(File file, boolean full, boolean program) throws BadFile {
         try (BinaryFile in = BinaryFile.open(file)) {
             if (in.size() >= 4 && in.u32(0) == 0x464C457FL) {
-                return Elf.read(in, full);
+                return Elf.read(in, full, program);
             }
             if (in.size() >= 2 && in.u16(0) == 0x5A4D) {
                 return Pe.read(in, full);
             }
-            throw BadFile.corrupt("is not a library: neither a PE (Windows) nor an ELF (Linux) file");
+            throw new BadFile("is not a library: neither a PE (Windows) nor an ELF (Linux) file", BadFile.Kind.CORRUPT,
+                    "invalid ELF header");
         }
     }
 

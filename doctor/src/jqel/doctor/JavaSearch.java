@@ -9,9 +9,8 @@ import java.util.List;
  * jqel.library names, or by name as System.loadLibrary searches,
  * sun.boot.library.path (the JVM's own folder) first, then
  * java.library.path, stopping at the first file of the name. Each entry is
- * read as the JVM's release reads it: on Windows, Java 9 and later strip
- * double quotes (a ';' inside them does not split), Java 8 keeps them; an
- * empty entry is the current folder in both.
+ * read as the JVM's release reads it (LibraryPath, which the loader's debug
+ * report shares).
  */
 final class JavaSearch {
     /** A folder looked in, as written and as read, and what was there. */
@@ -40,7 +39,7 @@ final class JavaSearch {
 
     JavaSearch(Host host) {
         if (!host.libraryProperty.isEmpty()) {
-            File file = new File(host.libraryProperty);
+            File file = host.files.path(host.libraryProperty);
             if (!file.isAbsolute()) {
                 propertyProblem = "jqel.library is not a full path: " + file;
             } else if (file.isDirectory()) {
@@ -59,50 +58,27 @@ final class JavaSearch {
     }
 
     private void look(Host host, String path, Place.Rule rule, String name) {
-        for (String entry : entries(path, host.windows, host.javaRelease)) {
-            File folder = new File(read(entry, host.windows, host.javaRelease));
-            File file = new File(folder, name);
-            Place here = new Place(folder, rule, "");
+        List<String> entries = LibraryPath.entries(path, host.windows, host.javaRelease);
+        List<String> folders = LibraryPath.folders(path, host.windows, host.javaRelease);
+        for (int i = 0; i < entries.size(); i++) {
+            String entry = entries.get(i);
+            // Java 8 reads an empty last entry as "", which File takes as the root folder.
+            File written = host.files.path(folders.get(i));
+            File folder = written.isAbsolute() || folders.get(i).isEmpty() ? written : new File(host.currentFolder, folders.get(i));
+            File file = host.files.path(new File(folder, name).getPath());
+            Place here = new Place(file.getParentFile(), rule, "");
             boolean exists = file.exists();
             looked.add(new Looked(entry, here, exists ? (found == null ? "found" : "found, but comes later")
-                    : folder.isDirectory() ? "not there" : "no such folder"));
+                    : here.folder.isDirectory() ? "not there" : "no such folder"));
             if (exists && found == null) {
                 found = file;
                 place = here;
             } else if (exists && shadowed == null && place.rule == Place.Rule.BOOT_PATH && rule == Place.Rule.LIBRARY_PATH) {
                 shadowed = file;
-            } else if (!exists && entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"")
-                    && new File(entry.substring(1, entry.length() - 1), name).exists() && quoted == null) {
+            } else if (!exists && entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"") && quoted == null
+                    && host.files.path(new File(entry.substring(1, entry.length() - 1), name).getPath()).exists()) {
                 quoted = entry;
             }
         }
-    }
-
-    /** The entries of a library path as written, split as this JVM splits it. */
-    static List<String> entries(String path, boolean windows, int release) {
-        List<String> entries = new ArrayList<>();
-        if (path == null || path.isEmpty()) {
-            return entries;
-        }
-        char separator = windows ? ';' : ':';
-        boolean quotes = windows && release >= 9;
-        boolean inside = false;
-        int start = 0;
-        for (int i = 0; i <= path.length(); i++) {
-            char c = i < path.length() ? path.charAt(i) : separator;
-            if (c == '"' && quotes) {
-                inside = !inside;
-            } else if (c == separator && !inside) {
-                entries.add(path.substring(start, i));
-                start = i + 1;
-            }
-        }
-        return entries;
-    }
-
-    /** The folder an entry names, as this JVM reads it: an empty entry is ".". */
-    static String read(String entry, boolean windows, int release) {
-        String folder = windows && release >= 9 ? entry.replace("\"", "") : entry;
-        return folder.isEmpty() ? "." : folder;
     }
 }

@@ -11,21 +11,29 @@ import java.util.Collections;
 import java.util.HashSet;
 import java.util.LinkedHashSet;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 
 /**
- * ld.so, in the order ld.so(8) gives: a library the process holds already;
- * the DT_RPATH of the object that needs it and of each object that loaded
- * that one, up to our library, when the object has no DT_RUNPATH;
- * LD_LIBRARY_PATH; the object's DT_RUNPATH; the loader's cache, here the
- * folders of /etc/ld.so.conf from which ldconfig builds it (the cache itself
- * is not read); then the default folders. $ORIGIN, $LIB and $PLATFORM are
- * expanded as ld.so expands them. ld.so passes over a file it cannot load
- * (another class or machine, no ELF at all) and goes on.
+ * ld.so, as glibc's elf/dl-load.c searches: a library the process holds
+ * already; when the object that needs it has no DT_RUNPATH, the DT_RPATH of
+ * that object and of each object that loaded it, up to our library, then
+ * the program's own (an object with DT_RUNPATH has no DT_RPATH that
+ * counts); LD_LIBRARY_PATH; the object's DT_RUNPATH; the loader's cache, here
+ * the folders of /etc/ld.so.conf from which ldconfig builds it (the cache
+ * itself is not read); then the default folders. $ORIGIN, $LIB and
+ * $PLATFORM are expanded as ld.so expands them ($ORIGIN of LD_LIBRARY_PATH
+ * is the program's folder). ld.so passes over a file of another class or
+ * machine, and one it may not open; any other file of the name ends the
+ * search, and the load, with ld.so's words. Last it checks the symbol
+ * versions each object needs (DT_VERNEED) against those its providers
+ * define (DT_VERDEF).
  */
 final class LinuxLoader extends Loader {
     private final List<String> unread = new ArrayList<>();
     private final List<Place> tail = new ArrayList<>();
+    /** The program running the JVM (bin/java), read for its DT_RPATH; null if it is not known or cannot be read. */
+    private final Node program;
 
     LinuxLoader(Host host) {
         super(host);
@@ -47,6 +55,21 @@ final class LinuxLoader extends Loader {
         for (String folder : defaults) {
             tail.add(new Place(new File(folder), Place.Rule.DEFAULT, ""));
         }
+        program = program(host.program);
+    }
+
+    private static Node program(File file) {
+        if (file == null) {
+            return null;
+        }
+        Node program = new Node(file.getName(), null);
+        try {
+            program.image = Image.program(file);
+            program.file = canonical(file);
+            return program;
+        } catch (BadFile e) {
+            return null;
+        }
     }
 
     /** What of ld.so's configuration could not be read. */
@@ -59,6 +82,28 @@ final class LinuxLoader extends Loader {
         return name;
     }
 
+    /** A file of another class or machine, or one it may not open (EACCES), ld.so passes over. */
+    @Override
+    boolean passesOver(Node.Candidate candidate) {
+        return candidate.state == Node.Candidate.State.OTHER_MACHINE || candidate.state == Node.Candidate.State.UNREADABLE;
+    }
+
+    /** ld.so's words for the files it stops at: those of its own checks, in their order. */
+    @Override
+    void judge(Node.Candidate candidate) {
+        super.judge(candidate);
+        if (candidate.state == Node.Candidate.State.LOADABLE) {
+            return;
+        }
+        if (candidate.file.isDirectory()) {
+            candidate.loaderWords = "cannot read file data: Is a directory";
+        } else if (candidate.file.length() < (host.bits == 64 ? 64 : 52)) {
+            candidate.loaderWords = "file too short";
+        } else if (candidate.state == Node.Candidate.State.OTHER_SYSTEM) {
+            candidate.loaderWords = "invalid ELF header";
+        }
+    }
+
     @Override
     List<Place> places(Node node) {
         List<Place> places = new ArrayList<>();
@@ -68,11 +113,15 @@ final class LinuxLoader extends Loader {
                     runPath(places, object.image.rpath, Place.Rule.RPATH, object);
                 }
             }
+            if (program != null && program.image.runpath.isEmpty()) {
+                runPath(places, program.image.rpath, Place.Rule.RPATH, program);
+            }
         }
         if (host.ldLibraryPath != null && !host.ldLibraryPath.isEmpty()) {
             for (String entry : host.ldLibraryPath.split("[:;]", -1)) {
-                places.add(new Place(new File(entry.isEmpty() ? "." : expand(entry, node)), Place.Rule.LD_LIBRARY_PATH,
-                        entry.isEmpty() ? ", an empty entry: the current folder" : ""));
+                File folder = entry.isEmpty() ? host.currentFolder : new File(expand(entry, program));
+                places.add(new Place(folder, Place.Rule.LD_LIBRARY_PATH, entry.isEmpty() ? ", an empty entry: the current folder"
+                        : ""));
             }
         }
         runPath(places, node.image.runpath, Place.Rule.RUNPATH, node);
@@ -82,7 +131,7 @@ final class LinuxLoader extends Loader {
 
     private void runPath(List<Place> places, List<String> entries, Place.Rule rule, Node object) {
         for (String entry : entries) {
-            places.add(new Place(new File(entry.isEmpty() ? "." : expand(entry, object)), rule,
+            places.add(new Place(entry.isEmpty() ? host.currentFolder : new File(expand(entry, object)), rule,
                     (entry.isEmpty() ? "an empty entry" : entry) + " of " + object.name));
         }
     }
@@ -92,7 +141,7 @@ final class LinuxLoader extends Loader {
         Machine machine = Machine.ofArch(host.arch);
         String lib = machine != null && new File("/lib/" + machine.triplet).isDirectory() ? "lib/" + machine.triplet
                 : host.bits == 64 ? "lib64" : "lib";
-        String origin = object.file == null ? "." : object.file.getParent();
+        String origin = object == null || object.file == null ? "." : object.file.getParent();
         String platform = machine == null ? "$PLATFORM" : machine.platform;
         return entry.replace("${ORIGIN}", origin).replace("$ORIGIN", origin).replace("${LIB}", lib).replace("$LIB", lib)
                 .replace("${PLATFORM}", platform).replace("$PLATFORM", platform);
@@ -101,48 +150,58 @@ final class LinuxLoader extends Loader {
     @Override
     Node resolve(String name, Node importer) {
         Node node = new Node(name, importer);
-        List<Node.Candidate> candidates = new ArrayList<>();
         for (File file : host.loaded) {
             if (file.getName().equals(name) || file.getName().startsWith(name + ".")) {
-                candidates.add(new Node.Candidate(file, new Place(file.getParentFile(), Place.Rule.LOADED, "")));
+                if (offer(node, new Node.Candidate(file, new Place(file.getParentFile(), Place.Rule.LOADED, "")))) {
+                    return node;
+                }
                 break;
             }
         }
-        for (Place place : name.contains("/") ? new ArrayList<Place>() : importer.places) {
-            File file = new File(place.folder, name);
-            if (file.exists()) {
-                candidates.add(new Node.Candidate(file, place));
-            }
-        }
         if (name.contains("/")) {
-            candidates.add(new Node.Candidate(new File(name), new Place(new File(name).getParentFile(), Place.Rule.DEFAULT,
+            offer(node, new Node.Candidate(new File(name), new Place(new File(name).getParentFile(), Place.Rule.DEFAULT,
                     ", named by path")));
+            return node;
         }
-        Node.Candidate chosen = take(candidates, node, false);
-        if (chosen != null) {
-            accept(node, chosen);
+        for (Place place : importer.places) {
+            File file = new File(place.folder, name);
+            if (file.exists() && offer(node, new Node.Candidate(file, place))) {
+                return node;
+            }
         }
         return node;
     }
 
     /**
      * Every symbol that a library of the tree takes from others must be
-     * defined by one of them. Not judged while one of them is missing.
+     * defined by one of them, and every symbol version it needs by the
+     * library it names. Not judged while one of them is missing.
      */
     @Override
     void check(Node root) {
         Set<String> defined = new HashSet<>();
         for (Node node : taken.values()) {
-            if (node.file == null || node.bad != null) {
+            if (!node.loadable()) {
                 return;
             }
             defined.addAll(node.image.exports.keySet());
         }
         for (Node node : taken.values()) {
-            if (!node.system()) {
-                for (String symbol : node.image.imports.getOrDefault("", new ArrayList<String>())) {
-                    if (!defined.contains(symbol)) {
-                        node.undefined.add(symbol);
+            if (node.system()) {
+                continue;
+            }
+            for (String symbol : node.image.imports.getOrDefault("", new ArrayList<String>())) {
+                if (!defined.contains(symbol)) {
+                    node.undefined.add(symbol);
+                }
+            }
+            for (Map.Entry<String, List<String>> needed : node.image.versionsNeeded.entrySet()) {
+                Node provider = taken.get(needed.getKey());
+                Set<String> versions = provider == null ? Collections.<String>emptySet() : provider.image.versionsDefined;
+                for (String version : needed.getValue()) {
+                    // A provider without DT_VERDEF has no versions to check: ld.so lets it pass.
+                    if (!versions.isEmpty() && !versions.contains(version)) {
+                        node.missingVersions.computeIfAbsent(provider, k -> new ArrayList<>()).add(version);
                     }
                 }
             }

@@ -12,8 +12,10 @@ import java.util.Map;
 /**
  * A model of the system's loader: from the library file, the tree of every
  * library it needs and what those need in turn, each found where the loader
- * finds it, breadth-first as the loader loads them, once by name. What the
- * system's own libraries need is not followed.
+ * finds it, breadth-first as the loader loads them, once by name. A library
+ * needed again is a node of its own, marked {@link Node#again}, so that what
+ * each importer takes from it is checked. What the system's own libraries
+ * need is not followed.
  */
 abstract class Loader {
     final Host host;
@@ -40,6 +42,9 @@ abstract class Loader {
     /** A library's name as the loader compares names. */
     abstract String key(String name);
 
+    /** Whether the loader, meeting this file in its search, goes on to the next (true) or stops at it. */
+    abstract boolean passesOver(Node.Candidate candidate);
+
     /** Names the loader resolves without a file (Windows' API sets). */
     boolean skipped(String name) {
         return false;
@@ -55,9 +60,10 @@ abstract class Loader {
         Node.Candidate candidate = new Node.Candidate(library, place);
         judge(candidate);
         accept(root, candidate);
-        if (root.bad != null) {
+        if (root.unusable != null) {
             return root;
         }
+        // Java loads the file by its canonical path, whose folder is $ORIGIN.
         root.file = canonical(library);
         root.places = places(root);
         started(root);
@@ -72,19 +78,13 @@ abstract class Loader {
                 }
                 Node node = taken.get(key(name));
                 if (node != null) {
-                    Node again = new Node(name, importer);
-                    again.file = node.file;
-                    again.place = node.place;
-                    again.image = node.image;
-                    again.bad = node.bad;
-                    again.again = true;
-                    importer.children.add(again);
+                    importer.children.add(again(node, name, importer));
                     continue;
                 }
                 node = resolve(name, importer);
                 importer.children.add(node);
                 taken.put(key(name), node);
-                if (node.image != null && node.bad == null && !node.system()) {
+                if (node.loadable() && !node.system()) {
                     queue.add(node);
                 }
             }
@@ -93,68 +93,79 @@ abstract class Loader {
         return root;
     }
 
+    /** A library taken already, as another importer needs it: the same file, with links of its own. */
+    private static Node again(Node node, String name, Node importer) {
+        Node again = new Node(name, importer);
+        again.file = node.file;
+        again.place = node.place;
+        again.image = node.image;
+        again.unusable = node.unusable;
+        again.again = true;
+        return again;
+    }
+
     /** Called for the library itself before its imports are followed. */
     void started(Node root) {
     }
 
     /**
-     * Reads each candidate and returns the first the loader takes: one it
-     * can load, or, where the loader stops at it ({@code stopAtBad}), a
-     * file of its format that is no library for this machine. The others
-     * are added to the node's passed-over list.
+     * A file the search meets for {@code node}: judged, then taken into the
+     * node when this JVM can load it or the loader stops at it (true: the
+     * search ends), or else passed over.
      */
-    Node.Candidate take(List<Node.Candidate> candidates, Node node, boolean stopAtBad) {
-        for (Node.Candidate candidate : candidates) {
-            judge(candidate);
-            if (candidate.why == null || stopAtBad && !candidate.otherMachine) {
-                return candidate;
-            }
+    boolean offer(Node node, Node.Candidate candidate) {
+        judge(candidate);
+        if (candidate.state != Node.Candidate.State.LOADABLE && passesOver(candidate)) {
             node.passed.add(candidate);
+            return false;
         }
-        return null;
+        accept(node, candidate);
+        return true;
     }
 
-    /** Reads a candidate's headers, and says why this JVM cannot load it (null: it can). */
+    /** Reads a candidate's headers and sets its state: whether this JVM can load it, and if not, why. */
     void judge(Node.Candidate candidate) {
         try {
             candidate.image = Image.read(candidate.file, false);
-            String mismatch = mismatch(candidate.image);
-            candidate.otherMachine = mismatch != null && candidate.image.format.equals(host.libraryFormat());
-            candidate.why = mismatch == null ? null : "is " + mismatch;
+            Image image = candidate.image;
+            if (!image.format.equals(host.libraryFormat())) {
+                candidate.state = Node.Candidate.State.OTHER_SYSTEM;
+                candidate.problem = "is a " + (image.format.equals(Image.PE) ? "Windows" : "Linux")
+                        + " library, while this JVM runs on " + (host.windows ? "Windows" : "Linux");
+            } else if (!image.runsOn(host.arch, host.bits)) {
+                candidate.state = Node.Candidate.State.OTHER_MACHINE;
+                candidate.problem = "is built for " + image.machine + " (" + image.bits + "-bit), the JVM for "
+                        + host.describeJvm();
+            } else {
+                candidate.state = Node.Candidate.State.LOADABLE;
+            }
         } catch (BadFile e) {
-            candidate.why = e.getMessage();
-            candidate.bad = e.kind;
+            refuse(candidate, e);
         }
+    }
+
+    private static void refuse(Node.Candidate candidate, BadFile e) {
+        candidate.problem = e.getMessage();
+        candidate.loaderWords = e.loaderWords;
+        candidate.state = e.kind == BadFile.Kind.UNREADABLE ? Node.Candidate.State.UNREADABLE
+                : e.kind == BadFile.Kind.NOT_A_FILE ? Node.Candidate.State.NOT_A_FILE : Node.Candidate.State.CORRUPT;
     }
 
     /** Takes a candidate into the node and reads it in full; a file that fails to read is the node's fault. */
     void accept(Node node, Node.Candidate candidate) {
         node.file = candidate.file;
         node.place = candidate.place;
-        if (candidate.why != null) {
-            node.bad = candidate;
+        if (candidate.state != Node.Candidate.State.LOADABLE) {
+            node.unusable = candidate;
             return;
         }
         try {
             node.image = Image.read(candidate.file, true);
             node.places = places(node);
         } catch (BadFile e) {
-            candidate.why = e.getMessage();
-            candidate.bad = e.kind;
-            node.bad = candidate;
+            refuse(candidate, e);
+            node.unusable = candidate;
         }
-    }
-
-    /** Why this JVM cannot load a file of this format and machine, or null if it can. */
-    String mismatch(Image image) {
-        if (!image.format.equals(host.libraryFormat())) {
-            return "a " + (image.format.equals(Image.PE) ? "Windows" : "Linux") + " library, while this JVM runs on "
-                    + (host.windows ? "Windows" : "Linux");
-        }
-        if (!image.runsOn(host.arch, host.bits)) {
-            return "built for " + image.machine + " (" + image.bits + "-bit), the JVM for " + host.describeJvm();
-        }
-        return null;
     }
 
     /** The nodes of the tree in the order the loader meets them: breadth-first. */

@@ -5,6 +5,8 @@ import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
 
 /**
  * Reads a PE file (a Windows DLL): machine, import and export tables
@@ -15,11 +17,12 @@ import java.util.List;
  * Windows XP refused more than 96, Vista and later take up to 65,535.
  */
 final class Pe {
-    /** Resource types RT_VERSION and RT_MANIFEST, and the id of the manifest that Windows reads for a DLL. */
+    /** Resource types RT_VERSION and RT_MANIFEST. */
     private static final int RT_VERSION = 16;
     private static final int RT_MANIFEST = 24;
-    private static final int DLL_MANIFEST_ID = 2;
-    private static final int MAX_MANIFEST = 1 << 20;
+    private static final int MAX_RESOURCE = 1 << 20;
+    /** The most resources of one type read. */
+    private static final int MAX_RESOURCES = 16;
     private static final int MAX_IMPORTS = 4096;
     /** The most functions read from its import tables, or from its export table. */
     private static final int MAX_FUNCTIONS = 65536;
@@ -72,11 +75,10 @@ final class Pe {
         }
         if (directoryCount > 2) {
             long resources = in.u32(directories + 16);
-            byte[] manifest = resource(resources, RT_MANIFEST, DLL_MANIFEST_ID);
-            image.manifest = manifest == null ? null : new String(manifest, StandardCharsets.UTF_8).replace("\uFEFF", "");
-            byte[] version = resource(resources, RT_VERSION, -1);
-            if (version != null) {
-                image.version = version(version);
+            image.manifests.putAll(resources(resources, RT_MANIFEST));
+            Map<Integer, byte[]> versions = resources(resources, RT_VERSION);
+            if (!versions.isEmpty()) {
+                image.version = version(versions.values().iterator().next());
             }
         }
         return image;
@@ -182,25 +184,35 @@ final class Pe {
     }
 
     /**
-     * The data of a resource: the tree goes type, then id (-1: the first),
-     * then language (the first); null if it has none.
+     * The resources of a type, by id, each its first language's data: the
+     * tree goes type, then id, then language. None if it has none.
      */
-    private byte[] resource(long rva, int type, int id) throws BadFile {
+    private Map<Integer, byte[]> resources(long rva, int type) throws BadFile {
+        Map<Integer, byte[]> found = new TreeMap<>();
         if (rva == 0) {
-            return null;
+            return found;
         }
         long root = offset(rva);
         long ids = entry(root, root, type);
-        long languages = ids < 0 ? -1 : entry(root, ids, id);
-        if (languages < 0 || in.u16(languages + 12) + in.u16(languages + 14) == 0) {
-            return null;
+        if (ids < 0) {
+            return found;
         }
-        long data = root + (in.u32(languages + 20) & 0x7FFFFFFFL);
-        long size = in.u32(data + 4);
-        if (size > MAX_MANIFEST) {
-            throw BadFile.corrupt("is corrupt: a resource of it would be " + size + " bytes");
+        int named = in.u16(ids + 12);
+        int numbered = in.u16(ids + 14);
+        for (int i = named; i < named + numbered && found.size() < MAX_RESOURCES; i++) {
+            long entry = ids + 16 + 8L * i;
+            long languages = root + (in.u32(entry + 4) & 0x7FFFFFFFL);
+            if (in.u16(languages + 12) + in.u16(languages + 14) == 0) {
+                continue;
+            }
+            long data = root + (in.u32(languages + 20) & 0x7FFFFFFFL);
+            long size = in.u32(data + 4);
+            if (size > MAX_RESOURCE) {
+                throw BadFile.corrupt("is corrupt: a resource of it would be " + size + " bytes");
+            }
+            found.put((int) in.u32(entry), in.bytes(offset(in.u32(data)), (int) size));
         }
-        return in.bytes(offset(in.u32(data)), (int) size);
+        return found;
     }
 
     /**
@@ -232,7 +244,7 @@ final class Pe {
         int numbered = in.u16(directory + 14);
         for (int i = named; i < named + numbered; i++) {
             long entry = directory + 16 + 8L * i;
-            if (id < 0 || in.u32(entry) == id) {
+            if (in.u32(entry) == id) {
                 return root + (in.u32(entry + 4) & 0x7FFFFFFFL);
             }
         }

@@ -27,16 +27,12 @@ final class Report {
         }
         out.println("Library: " + host.libraryFileName() + ", looked for in the JVM's own folders (sun.boot.library.path),"
                 + " then in those of java.library.path:");
-        boolean any = false;
         for (JavaSearch.Looked looked : search.looked) {
-            boolean boot = looked.place.rule == Place.Rule.BOOT_PATH;
-            any |= !boot;
             String read = looked.place.folder.toString();
-            out.println("  " + read + (read.equals(looked.entry) ? "" : " (written " + looked.entry + ")")
-                    + (boot ? " (sun.boot.library.path)" : "") + ": " + looked.state);
-        }
-        if (!any) {
-            out.println("  java.library.path is empty");
+            String written = looked.entry.isEmpty() ? " (an empty entry)"
+                    : read.equals(looked.entry) ? "" : " (written " + looked.entry + ")";
+            out.println("  " + read + written + (looked.place.rule == Place.Rule.BOOT_PATH ? " (sun.boot.library.path)" : "")
+                    + ": " + looked.state);
         }
     }
 
@@ -44,10 +40,11 @@ final class Report {
     void file(File given, Node root) {
         File target = Loader.canonical(given);
         String shown = target.equals(given.getAbsoluteFile()) ? given.toString() : given + " -> " + target;
-        String what = root.bad == null ? root.image.describe() + ", which this JVM can load"
-                : root.bad.image != null ? root.bad.image.describe() + ", " + root.bad.why.replaceFirst("^is ", "")
-                : root.bad.why;
-        out.println("File: " + shown + (root.bad == null || root.bad.image != null ? ": " : " ") + what);
+        Node.Candidate bad = root.unusable;
+        String what = bad == null ? root.image.describe() + ", which this JVM can load"
+                : bad.image != null ? bad.image.describe() + ", " + bad.problem.replaceFirst("^is ", "")
+                : bad.problem;
+        out.println("File: " + shown + (bad == null || bad.image != null ? ": " : " ") + what);
         if (root.image != null) {
             out.println("Version: " + (root.image.version != null ? root.image.version : "none recorded in the file"));
         }
@@ -57,15 +54,21 @@ final class Report {
         if (!host.windows || root.image == null) {
             return;
         }
-        if (root.image.manifest == null) {
+        if (root.malformedManifest != null) {
+            out.println("Manifest: not well-formed XML, which Windows refuses: " + root.malformedManifest);
+        } else if (root.unreadManifest != 0) {
+            out.println("Manifest: only resource " + root.unreadManifest + ", which Windows does not read for a DLL's imports");
+        } else if (root.image.manifests.get(WindowsLoader.DLL_MANIFEST) == null) {
             out.println("Manifest: none");
         } else if (root.assemblies.isEmpty()) {
             out.println("Manifest: names no side-by-side assembly");
         }
         for (Node.Use use : root.assemblies) {
             out.println("Manifest: side-by-side assembly " + use.assembly.describe() + ": "
+                    + (use.policy == null ? "" : "sent to version " + use.version + " by the publisher policy " + use.policy
+                    + ", ")
                     + (use.folder != null ? use.folder + (use.how.equals("WinSxS") ? "" : " (" + use.how + ")") : "not found")
-                    + (use.otherArchitectures.isEmpty() ? "" : "; passed over " + Diagnosis.join(use.otherArchitectures)));
+                    + (use.otherArchitectures.isEmpty() ? "" : "; passed over " + Dependency.join(use.otherArchitectures)));
         }
     }
 
@@ -128,8 +131,8 @@ final class Report {
             line.append("as above");
         } else if (node.file == null) {
             line.append("not found");
-        } else if (node.bad != null) {
-            line.append(node.file).append(", which ").append(node.bad.why);
+        } else if (node.unusable != null) {
+            line.append(node.file).append(", which ").append(node.unusable.problem);
         } else {
             line.append(node.file).append(", ").append(node.image.describe());
             Place.Rule rule = node.place.rule;
@@ -138,10 +141,10 @@ final class Report {
             }
         }
         for (Node.Candidate passed : node.passed) {
-            line.append("; passed over ").append(passed.file).append(", which ").append(passed.why);
+            line.append("; passed over ").append(passed.file).append(", which ").append(passed.problem);
         }
         List<String> lacking = node.lacking();
-        if (!node.again && !lacking.isEmpty()) {
+        if (!lacking.isEmpty()) {
             line.append("; lacks ").append(String.join(", ", lacking));
         }
         return line.toString();
@@ -154,11 +157,13 @@ final class Report {
         boolean missing = false;
         List<String> undefined = new ArrayList<>();
         for (Node node : Loader.inLoadOrder(root)) {
-            missing |= node.file == null || node.bad != null;
+            missing |= !node.loadable();
             if (!node.undefined.isEmpty()) {
                 undefined.add("Symbols: " + node.file + " needs " + String.join(", ", node.undefined)
                         + ", which no library loaded with it defines");
             }
+            node.missingVersions.forEach((provider, versions) -> undefined.add("Symbols: " + node.file + " needs version "
+                    + String.join(", ", versions) + " of " + provider.name + ", which " + provider.file + " does not define"));
         }
         if (missing) {
             out.println("Symbols: not checked, since a library is missing");
@@ -174,7 +179,16 @@ final class Report {
         out.println("Load: " + outcome);
     }
 
-    void verdict(Fault.Finding finding) {
-        out.println("Verdict: " + (finding != null ? finding.verdict() : "the library loaded."));
+    /**
+     * The last line, and before it, where the library loaded all the same,
+     * the fault the model finds as a warning.
+     */
+    void verdict(Fault.Finding finding, boolean loaded) {
+        if (loaded && finding != null) {
+            out.println("Warning: the library loaded, but the doctor's model of the loader finds a fault, which another"
+                    + " process or a change to this machine may meet: " + finding.verdict());
+        }
+        out.println("Verdict: " + (loaded ? "the library loaded."
+                : finding != null ? finding.verdict() : "nothing the doctor checks is wrong; the library was not loaded."));
     }
 }

@@ -6,18 +6,22 @@ import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 
 /**
  * Windows' loader, for the DLLs that a DLL loaded by its full path imports
- * (HotSpot loads the library so), as Microsoft documents the search with
- * safe search mode on, the default: a module of that name already loaded
- * in the process; a DLL of an assembly that the importer's own manifest
- * names; KnownDLLs, from the system folder; the program's folder; the system
- * folder (SysWOW64 for a 32-bit JVM on 64-bit Windows); the 16-bit system
- * folder; the Windows folder; the current folder; then PATH. Not the folder
- * of the importing DLL. The loader passes over a DLL built for another
- * machine and goes on; it stops at the first file that is no DLL at all.
+ * (HotSpot loads the library so), as Microsoft's "Dynamic-link library
+ * search order" gives the search for a desktop application with safe search
+ * mode on, the default: an API set (api-ms-win-*, ext-ms-*, resolved
+ * without a file, in imports and forwarders alike); a DLL of an assembly
+ * that the importer's own manifest names; a module of that name already
+ * loaded in the process; KnownDLLs, from the system folder; the program's
+ * folder; the system folder (SysWOW64 for a 32-bit JVM on 64-bit Windows);
+ * the 16-bit system folder; the Windows folder; the current folder; then
+ * PATH. Not the folder of the importing DLL. It stops at the first file it
+ * can load, passes over a DLL built for another machine, and stops at any
+ * other file of the name. Names are compared without case.
  */
 final class WindowsLoader extends Loader {
     /**
@@ -28,17 +32,23 @@ final class WindowsLoader extends Loader {
     static final Set<String> KNOWN_DLLS = new HashSet<>(Arrays.asList("advapi32.dll", "comdlg32.dll", "gdi32.dll",
             "imagehlp.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll",
             "setupapi.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "ws2_32.dll", "ntdll.dll"));
+    /** The manifest resource the loader reads for a DLL's imports (ISOLATIONAWARE_MANIFEST_RESOURCE_ID). */
+    static final int DLL_MANIFEST = 2;
+    /** How deep forwarders are followed, one to the next. */
+    private static final int MAX_FORWARDS = 16;
 
     private final List<Place> search = new ArrayList<>();
     /** Java 8 with a JDK: the folders of the java.exe that may be running, of which none is sure. */
     final List<File> assumedPrograms = new ArrayList<>();
     final File systemFolder;
+    final SideBySide sideBySide;
 
     WindowsLoader(Host host) {
         super(host);
         File windir = host.windowsFolder;
         File wow64 = windir == null ? null : new File(windir, "SysWOW64");
         systemFolder = windir == null ? null : host.bits == 32 && wow64.isDirectory() ? wow64 : new File(windir, "System32");
+        sideBySide = new SideBySide(host.files, windir, host.processorArchitecture());
         programFolders();
         if (windir != null) {
             search.add(new Place(systemFolder, Place.Rule.SYSTEM, ""));
@@ -48,7 +58,7 @@ final class WindowsLoader extends Loader {
         search.add(new Place(host.currentFolder, Place.Rule.CURRENT, ", SafeDllSearchMode on, the default"));
         for (String entry : split(host.path, ";")) {
             if (!entry.isEmpty()) {
-                search.add(new Place(new File(entry), Place.Rule.PATH, ""));
+                search.add(new Place(host.files.path(entry), Place.Rule.PATH, ""));
             }
         }
     }
@@ -69,7 +79,8 @@ final class WindowsLoader extends Loader {
         }
         File jdk = host.javaHome.getParentFile();
         File bin = new File(host.javaHome, "bin");
-        if (host.javaHome.getName().equalsIgnoreCase("jre") && jdk != null && new File(jdk, "bin/java.exe").isFile()) {
+        if (host.javaHome.getName().equalsIgnoreCase("jre") && jdk != null
+                && host.files.find(new File(jdk, "bin"), "java.exe") != null) {
             assumedPrograms.add(new File(jdk, "bin"));
             assumedPrograms.add(bin);
             return;
@@ -94,53 +105,37 @@ final class WindowsLoader extends Loader {
     }
 
     @Override
+    boolean passesOver(Node.Candidate candidate) {
+        return candidate.state == Node.Candidate.State.OTHER_MACHINE;
+    }
+
+    @Override
     void started(Node root) {
         manifest(root);
     }
 
+    /** Looks where Windows looks, in its order, up to the first file it takes. */
     @Override
     Node resolve(String name, Node importer) {
         Node node = new Node(name, importer);
-        List<Node.Candidate> candidates = new ArrayList<>();
-        for (File module : host.loaded) {
-            if (module.getName().equalsIgnoreCase(name)) {
-                candidates.add(new Node.Candidate(module, new Place(module.getParentFile(), Place.Rule.LOADED, "")));
-            }
-        }
-        for (Node.Use use : importer.assemblies) {
-            File file = use.folder == null ? null : entry(use.folder, name);
-            if (file != null) {
-                candidates.add(new Node.Candidate(file, new Place(use.folder, Place.Rule.ASSEMBLY, use.assembly.name)));
-            }
-        }
-        List<Place> order = KNOWN_DLLS.contains(key(name)) && systemFolder != null
-                ? Arrays.asList(new Place(systemFolder, Place.Rule.KNOWN_DLL, ", assumed: the registry is not read"))
-                : search;
-        for (Place place : order) {
-            File file = entry(place.folder, name);
-            if (file != null) {
-                candidates.add(new Node.Candidate(file, place));
-            }
-        }
-        Node.Candidate chosen = take(candidates, node, true);
-        if (chosen != null) {
-            accept(node, chosen);
+        if (find(node, name, importer)) {
             if (node.image != null) {
                 manifest(node);
             }
             return node;
         }
         for (File folder : assumedPrograms) {
-            if (entry(folder, name) != null) {
-                node.assumedOnly = entry(folder, name);
+            File file = host.files.find(folder, name);
+            if (file != null) {
+                node.assumedOnly = file;
                 return node;
             }
         }
         File home = importer.file == null ? null : importer.file.getParentFile();
-        node.beside = home == null ? null : entry(home, name);
+        node.beside = home == null ? null : host.files.find(home, name);
         for (String entry : split(host.path, ";")) {
             if (entry.length() > 2 && entry.startsWith("\"") && entry.endsWith("\"")
-                    && entry(new File(entry.substring(1, entry.length() - 1)), name) != null) {
+                    && host.files.find(host.files.path(entry.substring(1, entry.length() - 1)), name) != null) {
                 node.quotedEntry = entry;
             } else if (entry.matches(".*%[^%;]+%.*")) {
                 node.unexpanded.add(entry);
@@ -149,89 +144,123 @@ final class WindowsLoader extends Loader {
         return node;
     }
 
+    /** The search proper: true when it ends at a file, which the node then holds. */
+    private boolean find(Node node, String name, Node importer) {
+        for (Node.Use use : importer.assemblies) {
+            File file = use.folder == null ? null : host.files.find(use.folder, name);
+            if (file != null && offer(node, new Node.Candidate(file, new Place(use.folder, Place.Rule.ASSEMBLY,
+                    use.assembly.name)))) {
+                return true;
+            }
+        }
+        for (File module : host.loaded) {
+            if (module.getName().equalsIgnoreCase(name)
+                    && offer(node, new Node.Candidate(module, new Place(module.getParentFile(), Place.Rule.LOADED, "")))) {
+                return true;
+            }
+        }
+        List<Place> order = KNOWN_DLLS.contains(key(name)) && systemFolder != null
+                ? Arrays.asList(new Place(systemFolder, Place.Rule.KNOWN_DLL, ", assumed: the registry is not read"))
+                : search;
+        for (Place place : order) {
+            File file = host.files.find(place.folder, name);
+            if (file != null && offer(node, new Node.Candidate(file, place))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     /**
-     * The assemblies a DLL's own manifest names, each resolved as
-     * Microsoft's "Assembly Searching Sequence" gives it: WinSxS, with a
-     * publisher policy, then a private assembly in the DLL's own folder,
-     * which stands for the application's folder.
+     * The DLL's manifest, resource 2, which the loader reads for the DLL's
+     * static imports (1 is read for a program only, 3 for a DLL's
+     * isolation-aware calls, not for its imports), and each assembly it
+     * names, resolved as SideBySide does. A manifest that is no well-formed
+     * XML makes Windows refuse the DLL.
      */
     private void manifest(Node node) {
-        if (node.image.manifest == null) {
+        Map<Integer, byte[]> manifests = node.image.manifests;
+        byte[] read = manifests.get(DLL_MANIFEST);
+        if (read == null) {
+            for (Map.Entry<Integer, byte[]> other : manifests.entrySet()) {
+                node.unreadManifest = other.getKey();
+                try {
+                    node.unreadAssemblies.addAll(Manifest.parse(other.getValue()).dependencies);
+                } catch (Manifest.Malformed e) {
+                    // Not read by the loader either way.
+                }
+                return;
+            }
             return;
         }
-        File winSxS = host.windowsFolder == null ? null : new File(host.windowsFolder, "WinSxS");
-        for (Assembly assembly : Assembly.dependencies(node.image.manifest)) {
+        List<Assembly> dependencies;
+        try {
+            dependencies = Manifest.parse(read).dependencies;
+        } catch (Manifest.Malformed e) {
+            node.malformedManifest = e.getMessage();
+            return;
+        }
+        for (Assembly assembly : dependencies) {
             Node.Use use = new Node.Use(assembly);
-            use.folder = winSxS == null ? null : assembly.find(winSxS);
-            use.how = "WinSxS";
-            if (use.folder == null && node.file != null) {
-                use.folder = assembly.findPrivate(node.file.getParentFile());
-                use.how = "a private assembly";
-            }
-            if (use.folder == null && winSxS != null) {
-                use.otherArchitectures = assembly.otherArchitectures(winSxS);
-            }
+            sideBySide.resolve(use, node.file == null ? null : node.file.getParentFile());
             node.assemblies.add(use);
         }
     }
 
     /**
-     * Each file taken must export what its importer imports from it; an
-     * export forwarded to another DLL needs that DLL, found as a DLL that
-     * the forwarding one imports, and the function in it.
+     * Each DLL must export what each of its importers imports from it, a
+     * DLL taken once checked again for every later importer; an export
+     * forwarded to another DLL needs that DLL, found as a DLL that the
+     * forwarding one imports, and the function in it.
      */
     @Override
     void check(Node root) {
         for (Node node : inLoadOrder(root)) {
             Node importer = node.importer;
             List<String> wanted = importer == null || importer.image == null ? null : importer.image.imports.get(node.name);
-            if (node.again || node.image == null || node.bad != null || wanted == null) {
+            if (!node.loadable() || wanted == null) {
                 continue;
             }
             for (String function : wanted) {
                 Node.Link link = new Node.Link(function);
-                link.satisfied = node.image.exports.containsKey(function);
                 link.forward = node.image.exports.get(function);
-                if (link.forward != null) {
-                    link.satisfied = forward(node, link);
-                }
+                link.satisfied = node.image.exports.containsKey(function) && (link.forward == null || forward(node, link));
                 node.links.add(link);
             }
         }
     }
 
+    /** Follows a forwarder, and any the DLL it names forwards on, to a function that is there. */
     private boolean forward(Node node, Node.Link link) {
-        int dot = link.forward.lastIndexOf('.');
-        if (dot <= 0) {
-            return false;
-        }
-        String dll = link.forward.substring(0, dot);
-        String function = link.forward.substring(dot + 1);
-        String name = dll.contains(".") ? dll : dll + ".dll";
-        Node target = taken.get(key(name));
-        if (target == null) {
-            target = resolve(name, node);
-            taken.put(key(name), target);
-            node.children.add(target);
-        }
-        link.target = target;
-        String export = function.matches("#[0-9]{1,5}") ? Image.ordinal(Long.parseLong(function.substring(1))) : function;
-        return target.image != null && target.bad == null && target.image.exports.containsKey(export)
-                && target.image.exports.get(export) == null;
-    }
-
-    /** The file called {@code name} in {@code folder}, whatever the case of its name (Windows ignores it), or null. */
-    static File entry(File folder, String name) {
-        File exact = new File(folder, name);
-        if (exact.isFile()) {
-            return exact;
-        }
-        String[] names = folder.list();
-        for (int i = 0; names != null && i < names.length; i++) {
-            if (names[i].equalsIgnoreCase(name) && new File(folder, names[i]).isFile()) {
-                return new File(folder, names[i]);
+        Node from = node;
+        String forward = link.forward;
+        for (int depth = 0; forward != null && depth < MAX_FORWARDS; depth++) {
+            int dot = forward.lastIndexOf('.');
+            if (dot <= 0) {
+                return false;
             }
+            String dll = forward.substring(0, dot);
+            String name = dll.contains(".") ? dll : dll + ".dll";
+            if (skipped(name)) {
+                return true;
+            }
+            Node target = taken.get(key(name));
+            if (target == null) {
+                target = resolve(name, from);
+                taken.put(key(name), target);
+                from.children.add(target);
+            }
+            if (depth == 0) {
+                link.target = target;
+            }
+            String function = forward.substring(dot + 1);
+            String export = function.matches("#[0-9]{1,5}") ? Image.ordinal(Long.parseLong(function.substring(1))) : function;
+            if (!target.loadable() || !target.image.exports.containsKey(export)) {
+                return false;
+            }
+            from = target;
+            forward = target.image.exports.get(export);
         }
-        return null;
+        return forward == null;
     }
 }

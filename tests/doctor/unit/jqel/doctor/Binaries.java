@@ -14,10 +14,10 @@ import java.util.Map;
 import java.util.TreeMap;
 
 /**
- * Small PE and ELF libraries for the doctor's unit tests, written with just
- * the tables the doctor reads: a PE DLL's exports (forwarders included),
- * imports, manifest and version resources; an ELF library's DT_NEEDED,
- * DT_RPATH and DT_RUNPATH.
+ * Small PE libraries for the doctor's unit tests, written with just the
+ * tables the doctor reads: a DLL's exports (forwarders included), imports,
+ * manifest and version resources, PE32 and PE32+ alike. ElfFile writes the
+ * ELF ones.
  */
 final class Binaries {
     private Binaries() {}
@@ -32,7 +32,15 @@ final class Binaries {
         /** Exported ordinal -> "DLL.function" it is forwarded to. */
         final Map<Integer, String> forwards = new TreeMap<>();
         String manifest;
+        /** The manifest's resource id: 2, which Windows reads for a DLL's imports, unless a row says otherwise. */
+        int manifestId = 2;
+        /** The manifest in UTF-16 with its byte-order mark, not UTF-8. */
+        boolean utf16;
         String fileVersion;
+        /** The file header's characteristics: a DLL's, or without 0x2000 a program's. */
+        int characteristics = 0x2102;
+        /** Leaves out the padding after the last table, so that a read ends at the file's last byte. */
+        boolean trimmed;
         /** Sections besides the one that holds the tables, placed before it in the section table. */
         int extraSections;
 
@@ -66,11 +74,11 @@ final class Binaries {
             int[] exportDir = exportTable(data);
             int importDir = importTable(data, plus);
             int resourceDir = resources(data);
-            byte[] body = data.array();
+            byte[] body = trimmed ? data.trimmed() : data.array();
             ByteBuffer file = ByteBuffer.allocate(raw + body.length).order(ByteOrder.LITTLE_ENDIAN);
             file.putShort(0, (short) 0x5A4D).putInt(0x3C, 0x40).putInt(0x40, 0x4550);
             file.putShort(0x44, (short) machine).putShort(0x46, (short) sections).putShort(0x54, (short) optionalSize)
-                    .putShort(0x56, (short) 0x2102);
+                    .putShort(0x56, (short) characteristics);
             int optional = 0x58;
             file.putShort(optional, (short) (plus ? 0x20B : 0x10B));
             int directories = optional + (plus ? 112 : 96);
@@ -159,7 +167,8 @@ final class Binaries {
                 types.put(16, versionResource(fileVersion));
             }
             if (manifest != null) {
-                types.put(24, manifest.getBytes(StandardCharsets.UTF_8));
+                types.put(24, utf16 ? ("\uFEFF" + manifest).getBytes(StandardCharsets.UTF_16LE)
+                        : manifest.getBytes(StandardCharsets.UTF_8));
             }
             if (types.isEmpty()) {
                 return 0;
@@ -173,7 +182,7 @@ final class Binaries {
                 int entry = data.reserve(16);
                 int bytes = data.bytes(type.getValue());
                 data.putInt(root + 16 + 8 * i, type.getKey()).putInt(root + 20 + 8 * i, (ids - root) | 0x80000000);
-                data.putShort(ids + 14, 1).putInt(ids + 16, type.getKey() == 24 ? 2 : 1)
+                data.putShort(ids + 14, 1).putInt(ids + 16, type.getKey() == 24 ? manifestId : 1)
                         .putInt(ids + 20, (languages - root) | 0x80000000);
                 data.putShort(languages + 14, 1).putInt(languages + 16, 1033).putInt(languages + 20, entry - root);
                 data.putInt(entry, bytes).putInt(entry + 4, type.getValue().length);
@@ -219,6 +228,15 @@ final class Binaries {
             return java.util.Arrays.copyOf(buffer.array(), buffer.position());
         }
 
+        /** Its bytes up to the last that is not zero, and one zero after it, which ends a string. */
+        byte[] trimmed() {
+            int end = buffer.position();
+            while (end > 0 && buffer.get(end - 1) == 0) {
+                end--;
+            }
+            return java.util.Arrays.copyOf(buffer.array(), end + 1);
+        }
+
         int bytes(byte[] bytes) {
             int rva = rva();
             buffer.put(bytes);
@@ -250,52 +268,5 @@ final class Binaries {
             buffer.putLong(rva - base, value);
             return this;
         }
-    }
-
-    /**
-     * An ELF shared library of x86-64: one loadable segment over the whole
-     * file, a dynamic section with its DT_NEEDED, DT_RPATH and DT_RUNPATH
-     * entries and a string table, no symbols; {@code text} is appended.
-     */
-    static File elf(File file, List<String> needed, String rpath, String runpath, String text) throws IOException {
-        ByteArrayOutputStream strings = new ByteArrayOutputStream();
-        strings.write(0);
-        List<long[]> dynamic = new ArrayList<>();
-        for (String name : needed) {
-            dynamic.add(new long[] {1, add(strings, name)});
-        }
-        if (rpath != null) {
-            dynamic.add(new long[] {15, add(strings, rpath)});
-        }
-        if (runpath != null) {
-            dynamic.add(new long[] {29, add(strings, runpath)});
-        }
-        int dynamicAt = 64 + 2 * 56;
-        int stringsAt = dynamicAt + 16 * (dynamic.size() + 3);
-        byte[] extra = text.getBytes(StandardCharsets.UTF_8);
-        int size = stringsAt + strings.size() + extra.length;
-        dynamic.add(new long[] {5, stringsAt});
-        dynamic.add(new long[] {10, strings.size()});
-        ByteBuffer elf = ByteBuffer.allocate(size).order(ByteOrder.LITTLE_ENDIAN);
-        elf.putInt(0, 0x464C457F).put(4, (byte) 2).put(5, (byte) 1).put(6, (byte) 1);
-        elf.putShort(16, (short) 3).putShort(18, (short) 62).putInt(20, 1);
-        elf.putLong(32, 64).putShort(52, (short) 64).putShort(54, (short) 56).putShort(56, (short) 2);
-        elf.putInt(64, 1).putLong(64 + 8, 0).putLong(64 + 16, 0).putLong(64 + 32, size).putLong(64 + 40, size);
-        elf.putInt(120, 2).putLong(120 + 8, dynamicAt).putLong(120 + 16, dynamicAt).putLong(120 + 32, 16 * dynamic.size() + 16);
-        for (int i = 0; i < dynamic.size(); i++) {
-            elf.putLong(dynamicAt + 16 * i, dynamic.get(i)[0]).putLong(dynamicAt + 16 * i + 8, dynamic.get(i)[1]);
-        }
-        elf.position(stringsAt);
-        elf.put(strings.toByteArray()).put(extra);
-        file.getParentFile().mkdirs();
-        Files.write(file.toPath(), elf.array());
-        return file;
-    }
-
-    private static long add(ByteArrayOutputStream strings, String text) {
-        long at = strings.size();
-        byte[] bytes = (text + "\0").getBytes(StandardCharsets.UTF_8);
-        strings.write(bytes, 0, bytes.length);
-        return at;
     }
 }

@@ -6,9 +6,18 @@ import java.util.List;
 /**
  * How a JVM reads a library search path, {@code java.library.path} or
  * {@code sun.boot.library.path}, into the folders {@code System.loadLibrary}
- * looks in. Each release reads it its own way: on Windows, Java 9 and later
- * strip double quotes (a separator inside them does not split), Java 8 keeps
- * them; an empty entry is the current folder in both.
+ * looks in, each release as its own class library does:
+ *
+ * <ul>
+ * <li>Java 8 splits at every separator. An empty entry is the current
+ * folder, but for the last one (after a trailing separator, or the whole
+ * of an empty path), which it keeps as "": {@code new File("", name)} is
+ * then the file in the root folder.
+ * <li>Java 9 and later read an empty entry as the current folder wherever
+ * it is, an empty path too. On Windows, a separator inside double quotes
+ * does not split, and the quotes are dropped; an unclosed quote runs to
+ * the end. Elsewhere quotes are part of the name.
+ * </ul>
  *
  * <p>The loader's debug report and the loading doctor both read paths with
  * this one source, so that they agree: it is compiled into the doctor's jar
@@ -27,31 +36,49 @@ final class LibraryPath {
         }
     }
 
-    /** The entries of a search path as written, split as a JVM of {@code release} splits it. */
+    /**
+     * The entries of a search path as written, split as a JVM of
+     * {@code release} splits it: one more than its separators (outside
+     * quotes, where they count), so an empty path is one empty entry.
+     */
     static List<String> entries(String path, boolean windows, int release) {
         List<String> entries = new ArrayList<>();
-        if (path == null || path.isEmpty()) {
-            return entries;
-        }
+        String text = path == null ? "" : path;
         char separator = windows ? ';' : ':';
         boolean quotes = windows && release >= 9;
         boolean inside = false;
         int start = 0;
-        for (int i = 0; i <= path.length(); i++) {
-            char c = i < path.length() ? path.charAt(i) : separator;
+        for (int i = 0; i < text.length(); i++) {
+            char c = text.charAt(i);
             if (c == '"' && quotes) {
                 inside = !inside;
             } else if (c == separator && !inside) {
-                entries.add(path.substring(start, i));
+                entries.add(text.substring(start, i));
                 start = i + 1;
             }
         }
+        entries.add(text.substring(start));
         return entries;
     }
 
-    /** The folder an entry names, as a JVM of {@code release} reads it: an empty entry is ".". */
+    /**
+     * The folder an entry names, as a JVM of {@code release} reads it, for
+     * any entry but Java 8's last (see {@link #folders}): an empty entry is
+     * ".".
+     */
     static String folder(String entry, boolean windows, int release) {
         String folder = windows && release >= 9 ? entry.replace("\"", "") : entry;
         return folder.isEmpty() ? "." : folder;
+    }
+
+    /** The folders of a search path, in order, exactly as a JVM of {@code release} reads them. */
+    static List<String> folders(String path, boolean windows, int release) {
+        List<String> entries = entries(path, windows, release);
+        List<String> folders = new ArrayList<>();
+        for (int i = 0; i < entries.size(); i++) {
+            boolean keptEmpty = release < 9 && i == entries.size() - 1 && entries.get(i).isEmpty();
+            folders.add(keptEmpty ? "" : folder(entries.get(i), windows, release));
+        }
+        return folders;
     }
 }
