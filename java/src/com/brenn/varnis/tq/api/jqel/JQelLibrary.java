@@ -420,13 +420,8 @@ public final class JQelLibrary {
 
     /** The folders of a search path as this JVM reads it (LibraryPath). */
     private static List<String> folders(String searchPath) {
-        boolean windows = File.separatorChar == '\\';
-        int release = LibraryPath.release(System.getProperty("java.version", ""));
-        List<String> folders = new ArrayList<>();
-        for (String entry : LibraryPath.entries(searchPath, windows, release)) {
-            folders.add(LibraryPath.folder(entry, windows, release));
-        }
-        return folders;
+        return LibraryPath.folders(searchPath, File.separatorChar == '\\',
+                LibraryPath.release(System.getProperty("java.version", "")));
     }
 
     /** {@code file}, and where its links lead if that differs. */
