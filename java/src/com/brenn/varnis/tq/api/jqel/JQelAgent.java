@@ -36,9 +36,7 @@ import java.util.List;
  * that a native method documents (a string the converter cannot convert,
  * {@link OutOfMemoryError}) pass through unchanged.
  *
- * <p>The handles are the agent's native handles, as the agent gave them: the
- * agent receives them at pointer width (the low 32 bits in a 32-bit JVM), and
- * this library never looks inside them.
+ * <p>The handles are the agent's, as the package's "Handles" says.
  */
 public final class JQelAgent {
     /**

@@ -35,9 +35,8 @@ public class JQelAgentMessage {
     /**
      * Sends an agent message: the agent's message-send operation.
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @return the agent's result code, unchanged: 0 for success
      */
     public static native int QelAgtMessageSend(long handle);
@@ -46,9 +45,8 @@ public class JQelAgentMessage {
      * Acknowledges an agent message: the agent's message-acknowledge
      * operation.
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @return the agent's result code, unchanged: 0 for success
      */
     public static native int QelAgtMessageAck(long handle);

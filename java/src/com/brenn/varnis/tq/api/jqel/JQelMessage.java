@@ -71,9 +71,8 @@ public class JQelMessage {
      * modified UTF-8 where the bytes are that, otherwise one {@code char} per
      * byte (ISO-8859-1).
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @param name the CMA's name; see "Strings" above
      * @return the agent's result code, unchanged: 0 for success
      * @throws NullPointerException "name == null" if {@code name} is null;
@@ -95,9 +94,8 @@ public class JQelMessage {
     /**
      * Sets a CMA of a message: the agent's CMA-set operation.
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @param name the CMA's name; see "Strings" above
      * @param value the CMA's new value; see "Strings" above
      * @return the agent's result code, unchanged: 0 for success
@@ -114,9 +112,8 @@ public class JQelMessage {
     /**
      * Removes a CMA from a message: the agent's CMA-remove operation.
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @param name the CMA's name; see "Strings" above
      * @return the agent's result code, unchanged: 0 for success
      * @throws NullPointerException "name == null" if {@code name} is null;
@@ -136,9 +133,8 @@ public class JQelMessage {
      * was. Every name and the list the agent hands over are freed, on every
      * path.
      *
-     * @param handle the agent's native handle of the message, as the agent
-     *     gave it; the agent receives it at pointer width (the low 32 bits in
-     *     a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the message (see the package's
+     *     "Handles")
      * @return the agent's result code, unchanged: 0 for success
      * @throws OutOfMemoryError the JVM's, if the list is too long for the
      *     Java heap; the field keeps what it held, and the next call works

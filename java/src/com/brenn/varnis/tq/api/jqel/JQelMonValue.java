@@ -32,9 +32,8 @@ public class JQelMonValue {
     /**
      * Sends a monitor value: the agent's monitor-value send operation.
      *
-     * @param handle the agent's native handle of the monitor value, as the
-     *     agent gave it; the agent receives it at pointer width (the low 32
-     *     bits in a 32-bit JVM), and this library never looks inside it
+     * @param handle the agent's handle of the monitor value (see the package's
+     *     "Handles")
      * @return the agent's result code, unchanged: 0 for success
      */
     public static native int QelMonValueSend(long handle);
