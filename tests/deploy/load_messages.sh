@@ -124,7 +124,7 @@ probe "agent libraries missing" quoted \
 sample=plain
 [ "$bits" != 64 ] || [ "$feature" != 17 ] || sample=quoted
 doctor "agent libraries missing" $sample \
-  "Verdict: libqelagtapi.so is in none of the folders Linux looks in: put it in /opt/qel/lib, the library's folder, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
+  "Verdict: the agent's library libqelagtapi.so was not found: put it in /opt/qel/lib, beside the library, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
   "" "${java[@]}"
 
 cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
@@ -246,7 +246,7 @@ wrong_bitness() {
   probe "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" quoted \
     "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$lib_bits" "$jvm_bits")" "$@"
   doctor "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" plain \
-    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits"): run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
+    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is a $lib_bits-bit library, and this JVM is $jvm_bits-bit: run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
     "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$lib_bits") (ELFCLASS$lib_bits), built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits")" \
     "$@"
 }

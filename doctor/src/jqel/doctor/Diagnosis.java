@@ -37,8 +37,8 @@ final class Diagnosis {
             return library(root);
         }
         if (search.shadowed != null) {
-            return Fault.IN_JVM_FOLDER.found(root.file + ", in the JVM's own folder, comes before " + search.shadowed
-                    + " of java.library.path: Java searches sun.boot.library.path first")
+            String what = root.file + ", in the JVM's own folder, comes before " + search.shadowed + " of java.library.path";
+            return Fault.IN_JVM_FOLDER.found(what).cause(what + ": Java searches sun.boot.library.path first")
                     .remedy("remove " + root.file + " from the JVM's folder").files(root.file, search.shadowed);
         }
         if (host.windows && host.programNamed && !host.program.isFile()) {
@@ -84,6 +84,7 @@ final class Diagnosis {
         if (image.bits == host.bits) {
             return Fault.WRONG_MACHINE.found(what).remedy("use the library built for " + host.describeJvm()).files(root.file);
         }
+        String bitness = root.file + " is a " + image.bits + "-bit library, and this JVM is " + host.bits + "-bit";
         String remedy;
         if (host.windows && image.bits == 64) {
             remedy = (byProperty ? "name the 32-bit " : "put the 32-bit ") + host.libraryFileName()
@@ -93,6 +94,7 @@ final class Diagnosis {
         } else {
             remedy = "run the program with a " + image.bits + "-bit JVM";
         }
-        return (image.bits == 32 ? Fault.LIBRARY_32 : Fault.LIBRARY_64).found(what).remedy(remedy).files(root.file);
+        return (image.bits == 32 ? Fault.LIBRARY_32 : Fault.LIBRARY_64).found(bitness).cause(what).remedy(remedy)
+                .files(root.file);
     }
 }

@@ -12,9 +12,11 @@ import java.io.PrintStream;
  * loads the library for real, unless the file is one the JVM cannot load.
  * The real load is the final word: if it works, a fault the model finds is
  * a warning, of what another process or a change would trip over, and the
- * exit status is 0. Its last line names the first fault and its remedy,
- * with the section of the deployment guide that explains it, or says that
- * the library loaded.
+ * exit status is 0. It prints first the verdict and what to do, in words a
+ * deployer knows, then the details in the loader's terms, and last the
+ * verdict's line, which names the first fault and its remedy, with the
+ * section of the deployment guide that explains it, or says that the
+ * library loaded.
  */
 public final class Doctor {
     /** Loads the library for real: the JVM's error, or null if it loaded. */
@@ -76,11 +78,10 @@ public final class Doctor {
             }
             if (finding == null && error != null) {
                 finding = Fault.LOAD_FAILED.found("nothing the doctor checks is wrong, but the JVM cannot load the library")
-                        .remedy("look up its error, on the line above, in \"" + Fault.LOAD_FAILED.section + "\"")
-                        .files(search.found);
+                        .remedy("look up the JVM's error, which the line \"Load:\" gives, in the guide").files(search.found);
             }
         }
-        report.verdict(finding, loaded);
+        report.finish(finding, loaded);
         return new Outcome(finding, loaded);
     }
 

@@ -33,21 +33,25 @@ class DoctorTest {
                     Files.delete(t.file("prod/libqelagtapi.dll").toPath());
                     t.load = Tree.LOADS;
                 },
-                Fault.MISSING, "Load: loaded\nWarning: the library loaded, but the doctor's model of the loader finds a"
-                    + " fault, which another process or a change to this machine may meet: libqelagtapi.dll is in none of"
-                    + " the folders Windows looks in: put the folder that holds it on PATH (see \"A library it depends on is"
-                    + " missing\" in DEPLOYMENT.md).\nVerdict: the library loaded.\n"),
+                Fault.MISSING, "The library loaded, but another process or a change to this machine may meet a fault: the"
+                    + " agent's library libqelagtapi.dll was not found.\nWhat to do: put the folder that holds it on PATH (see"
+                    + " \"A library it depends on is missing\" in DEPLOYMENT.md).\n\nThe details, in the loader's terms:\nJVM: ",
+                "Load: loaded\nFault: libqelagtapi.dll is in none of the folders Windows looks in\nWarning: the library loaded,"
+                    + " but the doctor's model of the loader finds a fault, which another process or a change to this machine"
+                    + " may meet: the agent's library libqelagtapi.dll was not found: put the folder that holds it on PATH"
+                    + " (see \"A library it depends on is missing\" in DEPLOYMENT.md).\nVerdict: the library loaded.\n"),
             row("the model finds nothing, but the real load fails: the JVM's error",
                 t -> t.load = Tree.FAILS,
                 Fault.LOAD_FAILED, "Load: java.lang.UnsatisfiedLinkError: %ROOT%/lib/JQelAgtMsg.dll: Can't find dependent"
-                    + " libraries", "Verdict: nothing the doctor checks is wrong, but the JVM cannot load the library: look up"
-                    + " its error, on the line above, in \"When loading fails\""),
+                    + " libraries\nVerdict: nothing the doctor checks is wrong, but the JVM cannot load the library: look up"
+                    + " the JVM's error, which the line \"Load:\" gives, in the guide (see \"When loading fails\""),
             row("the model's fault, where the real load fails too",
                 t -> {
                     Files.delete(t.file("prod/libqelagtapi.dll").toPath());
                     t.load = Tree.FAILS;
                 },
-                Fault.MISSING, "Verdict: libqelagtapi.dll is in none of the folders Windows looks in"),
+                Fault.MISSING, "The library does not load: the agent's library libqelagtapi.dll was not found.\n",
+                "Verdict: the agent's library libqelagtapi.dll was not found"),
             row("a ';' inside a quoted entry of java.library.path does not split it in Java 17",
                 t -> quotedSemicolon(t),
                 null, "  %ROOT%/l;ib (written \"%ROOT%/l;ib\"): found"),

@@ -187,8 +187,9 @@ final class Tree {
     /**
      * Runs the doctor on the tree: the fault's kind must be {@code kind}, the
      * report must hold each of the words ("%ROOT%" standing for the tree's
-     * folder), and the exit status be 0 exactly when the library loaded for
-     * real or nothing is wrong.
+     * folder), but for those marked "!", which it must not hold, and the
+     * exit status be 0 exactly when the library loaded for real or nothing
+     * is wrong.
      */
     void expect(Fault kind, String[] words) {
         ByteArrayOutputStream bytes = new ByteArrayOutputStream();
@@ -196,7 +197,9 @@ final class Tree {
         String report = new String(bytes.toByteArray(), StandardCharsets.UTF_8);
         assertEquals(kind, outcome.finding == null ? null : outcome.finding.kind, report);
         for (String word : words) {
-            assertTrue(report.contains(word.replace("%ROOT%", root.getPath())), "no \"" + word + "\" in:\n" + report);
+            boolean absent = word.startsWith("!");
+            String text = word.substring(absent ? 1 : 0).replace("%ROOT%", root.getPath());
+            assertTrue(report.contains(text) != absent, (absent ? "\"" : "no \"") + text + "\" in:\n" + report);
         }
         assertEquals(kind == null || load == LOADS ? 0 : 1, outcome.status(), report);
     }
