@@ -232,4 +232,23 @@ windows_sample() {
   fi
 }
 windows_sample
+
+# -h and --help print the usage alone, and exit 0; any other argument prints
+# it on standard error, and exits 2. Neither runs the diagnosis. (Java 8's
+# launcher's own warning for the argument of main is passed over.)
+for arg in -h --help --verbose; do
+  out=$(cd "$work" && timeout 120 "${java[@]}" -jar "$jar" "$arg" 2>"$work/usage.err")
+  rc=$?
+  out=$(printf '%s\n' "$out" | drop_exempt) err=$(drop_exempt <"$work/usage.err") usage_rc=0
+  usage=$out other=$err
+  if [ "$arg" = --verbose ]; then
+    usage_rc=2 usage=$err other=$out
+  fi
+  if [ "$rc" = "$usage_rc" ] && grep -q '^Usage: ' <<<"$usage" && [ -z "$other" ] && ! grep -q Verdict <<<"$usage"; then
+    ok "the doctor with $arg: its usage, exit status $rc"
+  else
+    fail "the doctor with $arg: exit status $rc, standard output and error:"
+    printf '     %s\n' "$out" "$err"
+  fi
+done
 exit $status

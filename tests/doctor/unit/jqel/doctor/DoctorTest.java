@@ -1,26 +1,33 @@
 package jqel.doctor;
 
 import static jqel.doctor.Tree.row;
+import static org.junit.jupiter.api.Assertions.assertAll;
+import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.ByteArrayOutputStream;
 import java.io.File;
+import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
+import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
 import java.util.stream.Collectors;
 import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.function.Executable;
 import org.junit.jupiter.api.io.TempDir;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.Arguments;
 import org.junit.jupiter.params.provider.MethodSource;
 
 /**
- * The doctor in-process, as a user reads it: Java's search for the library
- * itself, the library file's own faults, and the verdict and exit status
- * once the real load has had its say. Each row changes the Windows tree of
- * Tree.windows and expects the first fault's kind and words of the report.
+ * The doctor in-process, as a user reads it: its arguments, Java's search
+ * for the library itself, the library file's own faults, and the verdict
+ * and exit status once the real load has had its say. Each row changes the
+ * Windows tree of Tree.windows and expects the first fault's kind and words
+ * of the report.
  */
 class DoctorTest {
     static Stream<Arguments> rows() {
@@ -152,6 +159,35 @@ class DoctorTest {
         Tree tree = new Tree(root).windows();
         change.apply(tree);
         tree.expect(kind, words);
+    }
+
+    /** -h and --help print the usage alone, on standard output, with status 0; any other argument on standard error, with 2. */
+    @Test
+    void arguments() {
+        Object[][] rows = {
+            {new String[] {}, null, "", ""},
+            {new String[] {"--help"}, 0, "Usage: java [options] -jar jqel-doctor.jar", ""},
+            {new String[] {"-h", "--help"}, 0, "-Djqel.doctor.program=<file>", ""},
+            {new String[] {"-h", "--verbose"}, 2, "", "jqel-doctor: unknown argument --verbose" + System.lineSeparator()
+                + "Usage: "},
+        };
+        List<Executable> checks = new ArrayList<>();
+        for (Object[] row : rows) {
+            checks.add(() -> {
+                ByteArrayOutputStream out = new ByteArrayOutputStream();
+                ByteArrayOutputStream err = new ByteArrayOutputStream();
+                Integer status = Doctor.usage((String[]) row[0], new PrintStream(out, true), new PrintStream(err, true));
+                String what = String.join(" ", (String[]) row[0]);
+                assertEquals(row[1], status, what);
+                for (int i = 0; i < 2; i++) {
+                    String text = (i == 0 ? out : err).toString();
+                    String expected = (String) row[2 + i];
+                    assertTrue(expected.isEmpty() ? text.isEmpty() : text.startsWith(expected) || text.contains(expected),
+                            what + ": " + (i == 0 ? "out" : "err") + " is " + text);
+                }
+            });
+        }
+        assertAll(checks);
     }
 
     /** Every section a verdict cites is a heading, or a paragraph's bold title, of the deployment guide. */
