@@ -1,5 +1,7 @@
 package jqel.doctor;
 
+import java.io.File;
+
 /**
  * Walks what Java's search and the loader model found, in the order the JVM
  * and the loader meet it, and names the first fault: its kind, the files
@@ -29,6 +31,12 @@ final class Diagnosis {
                 return Fault.QUOTED.found(name + " is in no folder of java.library.path: its entry " + search.quoted
                         + " is in quotes, which Java " + host.javaRelease + " keeps as part of the folder's name")
                         .remedy("remove the quotes");
+            }
+            File current = search.inCurrentFolder;
+            if (current != null) {
+                return Fault.NOT_ON_PATH.found(name + " is in the current folder, which is not on java.library.path")
+                        .remedy("name " + current.getParent() + " in -Djava.library.path, or give -Djqel.library="
+                                + current).files(current);
             }
             return Fault.NOT_ON_PATH.found(name + " is in no folder of java.library.path")
                     .remedy("put it in one, name its folder in -Djava.library.path, or give its full path in -Djqel.library");

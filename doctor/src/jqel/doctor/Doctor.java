@@ -121,7 +121,7 @@ public final class Doctor {
                         .remedy("look up the JVM's error, which the line \"Load:\" gives, in the guide").files(search.found);
             }
         }
-        report.finish(finding, loaded);
+        report.finish(finding, loaded, search);
         return new Outcome(finding, loaded);
     }
 

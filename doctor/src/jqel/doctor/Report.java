@@ -193,11 +193,12 @@ final class Report {
     }
 
     /**
-     * The whole report: the verdict and what to do, the details, the fault
-     * in the loader's terms, and the verdict's line, last; before it, where the
+     * The whole report: the verdict and what to do, a note on a library in
+     * the current folder that Java does not take, the details, the fault in
+     * the loader's terms, and the verdict's line, last; before it, where the
      * library loaded all the same, the fault the model finds as a warning.
      */
-    void finish(Fault.Finding finding, boolean loaded) {
+    void finish(Fault.Finding finding, boolean loaded, JavaSearch search) {
         String loadedWords = "the library loaded.";
         String unloaded = "nothing the doctor checks is wrong; the library was not loaded.";
         String headline = loaded && finding == null ? loadedWords
@@ -208,6 +209,10 @@ final class Report {
         out.println(Character.toUpperCase(headline.charAt(0)) + headline.substring(1));
         if (finding != null) {
             out.println("What to do: " + finding.advice() + ".");
+        }
+        if (search.inCurrentFolder != null && search.found != null) {
+            out.println("Note: " + host.libraryFileName() + " is also in the current folder, which is not on"
+                    + " java.library.path: " + search.inCurrentFolder + "; Java takes " + search.found + ".");
         }
         out.println();
         out.println("The details, in the loader's terms:");

@@ -32,6 +32,19 @@ import org.junit.jupiter.params.provider.MethodSource;
 class DoctorTest {
     static Stream<Arguments> rows() {
         return Stream.of(
+            row("the library in the current folder, which java.library.path does not name",
+                t -> {
+                    t.properties.setProperty("java.library.path", t.file("prod").getPath());
+                    t.properties.setProperty("user.dir", t.file("lib").getPath());
+                },
+                Fault.NOT_ON_PATH, "The library does not load: JQelAgtMsg.dll is in the current folder, which is not on"
+                    + " java.library.path.\nWhat to do: name %ROOT%/lib in -Djava.library.path, or give"
+                    + " -Djqel.library=%ROOT%/lib/JQelAgtMsg.dll (see", "!Note:"),
+            row("a copy in the current folder, where java.library.path finds another: a note",
+                t -> Tree.ours().write(t.file("JQelAgtMsg.dll")),
+                null, "Nothing the doctor checks is wrong; the library was not loaded.\nNote: JQelAgtMsg.dll is also in the"
+                    + " current folder, which is not on java.library.path: %ROOT%/JQelAgtMsg.dll; Java takes"
+                    + " %ROOT%/lib/JQelAgtMsg.dll.\n"),
             row("all in place, and the DLL's version reported", t -> { }, null,
                 "Version: FileVersion 1.0.0.0, BuildDate 2026-12-09", "Doctor: jqel-doctor " + Version.VERSION,
                 "Verdict: nothing the doctor checks is wrong; the library was not loaded."),
@@ -76,7 +89,7 @@ class DoctorTest {
                     t.properties.setProperty("java.library.path", t.file("none") + ";");
                     t.properties.setProperty("user.dir", t.file("lib").getPath());
                 },
-                null, "  %ROOT%/lib (an empty entry): found"),
+                null, "  %ROOT%/lib (an empty entry): found", "!Note:"),
             row("Java 8 reads an empty last entry as the root folder",
                 t -> {
                     t.properties.setProperty("java.library.path", t.file("none") + ";");
