@@ -118,7 +118,7 @@ rows=(
   'x86: in a 64-bit JVM, nothing judged against it|x86|args+=(-Djqel.doctor.arch=amd64)|$W/lib/JQelAgtMsg.dll is a 32-bit library, and this JVM is 64-bit: run the program with a 32-bit JVM (see "A 32-bit library in a 64-bit JVM"|Fault: $W/lib/JQelAgtMsg.dll is built for i386 (32-bit), the JVM for amd64 (64-bit)|!Needs|!Load:'
   'x86: DLL truncated|x86|head -c 62 "$dll86" >lib/JQelAgtMsg.dll|$W/lib/JQelAgtMsg.dll is truncated or corrupt: its headers point to byte 60, but it has 62 bytes: copy it again from the release archive, where certutil -hashfile JQelAgtMsg.dll SHA256 must print the sum that SHA256SUMS lists|!Load:'
   'x86: agent DLL unreadable|x86|unprivileged prod/libqelagtapi.dll|Windows finds the agent'"'"'s library libqelagtapi.dll first at $W/prod/libqelagtapi.dll, which cannot be read: permission denied: let the user that runs Java read it'
-  'x86: the library in the current folder, which java.library.path does not name|x86|mv lib/JQelAgtMsg.dll .|JQelAgtMsg.dll is in the current folder, which is not on java.library.path: name $W in -Djava.library.path, or give -Djqel.library=$W/JQelAgtMsg.dll (see "The library is not in any folder of java.library.path"'
+  'x86: the library in the current folder, which java.library.path does not name|x86|mv lib/JQelAgtMsg.dll .|JQelAgtMsg.dll is in the current folder, which is not on java.library.path: name $W in -Djava.library.path, give -Djqel.library=$W/JQelAgtMsg.dll, or put jqel-native-{version}-windows-x86.jar on the program'"'"'s class path (see "The library is not in any folder of java.library.path"'
   'x64: named by jqel.library in a 32-bit JVM|x64|args+=(-Djqel.doctor.arch=x86 -Djqel.library="$PWD/lib/JQelAgtMsg.dll")|$W/lib/JQelAgtMsg.dll is a 64-bit library, and this JVM is 32-bit: name the 32-bit JQelAgtMsg.dll in -Djqel.library: the product'"'"'s DLLs are 32-bit only (see "A 64-bit library in a 32-bit JVM"'
   'linux: all in place|linux|:|the library loaded.|Symbols: each one needed is defined|Version: {version}'
   'linux: agent library missing|linux|rm lib/libqelagtapi.so|the agent'"'"'s library libqelagtapi.so was not found: put it in $W/lib, beside the library, or name its folder in LD_LIBRARY_PATH'
@@ -192,9 +192,10 @@ for row in "${rows[@]}"; do
 done
 # The guide's sample of the doctor on Windows: the 32-bit DLL deployed as the
 # guide says, in C:\qel\bin beside the product's DLLs, but for the agent's;
-# a 32-bit Java 8 JRE; the program started in C:\qel. The tree stands for C:,
-# its folders named as on Windows; the output, with the tree written as C: and
-# every / as \, must be the guide's block that holds its verdict, line for
+# a 32-bit Java 8 JRE; the program started in C:\qel by the user qel, whose
+# temporary folder holds no copy of a library from a jar. The tree stands for
+# C:, its folders named as on Windows; the output, with the tree written as C:
+# and every / as \, must be the guide's block that holds its verdict, line for
 # line, but for the "JVM:" line and the "Load:" line, which a Linux JVM cannot
 # print as a Windows one does: there the guide gives Windows' lines; and the
 # "Version:" line, whose BuildDate is the day of the build. (The
@@ -206,7 +207,8 @@ windows_sample() {
   cp "$dlls"/msvcr80.dll "$root/Windows/WinSxS/$sxs/msvcr80.dll"
   out=$(cd "$root/qel" && timeout 120 "${java[@]}" -Djqel.doctor.os="Windows 10 10.0" -Djqel.doctor.arch=x86 \
         -Djqel.doctor.windir="$root/Windows" -Djqel.doctor.javahome="$jre" -Djqel.doctor.bootpath="$jre/bin" \
-        -Djqel.doctor.command= -Djqel.doctor.path="$root/qel/bin" -Djava.library.path="$root/qel/bin" -jar "$jar" 2>&1)
+        -Djqel.doctor.command= -Djqel.doctor.path="$root/qel/bin" -Djava.library.path="$root/qel/bin" \
+        -Duser.name=qel -Djava.io.tmpdir="$root/Users/qel/AppData/Local/Temp" -jar "$jar" 2>&1)
   out=$(printf '%s\n' "$out" | grep -v -e 'VM warning: You have loaded library' -e "^It's highly recommended" |
         sed "s|$root|C:|g; s|/|\\\\|g")
   # The fenced block of the guide that holds the verdict line.

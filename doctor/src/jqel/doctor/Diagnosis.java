@@ -1,6 +1,9 @@
 package jqel.doctor;
 
 import java.io.File;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
 
 /**
  * Walks what Java's search and the loader model found, in the order the JVM
@@ -11,14 +14,16 @@ import java.io.File;
  */
 final class Diagnosis {
     private final Host host;
+    private final JarCopies copies;
 
-    private Diagnosis(Host host) {
+    private Diagnosis(Host host, JarCopies copies) {
         this.host = host;
+        this.copies = copies;
     }
 
     /** The first fault, or null when there is none. {@code root} is null when no library file was found. */
-    static Fault.Finding first(Host host, JavaSearch search, Node root) {
-        return new Diagnosis(host).find(search, root);
+    static Fault.Finding first(Host host, JavaSearch search, JarCopies copies, Node root) {
+        return new Diagnosis(host, copies).find(search, root);
     }
 
     private Fault.Finding find(JavaSearch search, Node root) {
@@ -35,11 +40,12 @@ final class Diagnosis {
             File current = search.inCurrentFolder;
             if (current != null) {
                 return Fault.NOT_ON_PATH.found(name + " is in the current folder, which is not on java.library.path")
-                        .remedy("name " + current.getParent() + " in -Djava.library.path, or give -Djqel.library="
-                                + current).files(current);
+                        .remedy(ways("name " + current.getParent() + " in -Djava.library.path",
+                                "give -Djqel.library=" + current)).files(current);
             }
             return Fault.NOT_ON_PATH.found(name + " is in no folder of java.library.path")
-                    .remedy("put it in one, name its folder in -Djava.library.path, or give its full path in -Djqel.library");
+                    .remedy(ways("put it in one", "name its folder in -Djava.library.path",
+                            "give its full path in -Djqel.library"));
         }
         if (root.unusable != null) {
             return library(root);
@@ -104,5 +110,19 @@ final class Diagnosis {
         }
         return (image.bits == 32 ? Fault.LIBRARY_32 : Fault.LIBRARY_64).found(bitness).cause(what).remedy(remedy)
                 .files(root.file);
+    }
+
+    /**
+     * The ways to make Java find a library that its search does not, then,
+     * where one is made for this platform, the jar that carries it; the
+     * folder it is copied to must be one the loader takes.
+     */
+    private String ways(String... ways) {
+        List<String> all = new ArrayList<>(Arrays.asList(ways));
+        if (copies.platform != null) {
+            all.add("put " + copies.jar() + " on the program's class path"
+                    + (copies.refusal == null ? "" : ", naming a folder of this user's alone in -Djqel.native.dir"));
+        }
+        return String.join(", ", all.subList(0, all.size() - 1)) + ", or " + all.get(all.size() - 1);
     }
 }

@@ -96,6 +96,8 @@ public final class Doctor {
         report.header(Version.VERSION);
         JavaSearch search = new JavaSearch(host);
         report.search(search);
+        JarCopies copies = new JarCopies(host);
+        report.copies(copies, host.libraryProperty.isEmpty() && search.found == null);
         Loader loader = Loader.of(host);
         Node root = search.found == null ? null : loader.build(search.found, search.place);
         if (root != null) {
@@ -107,7 +109,7 @@ public final class Doctor {
             report.places(loader, root);
             report.tree(root);
         }
-        Fault.Finding finding = Diagnosis.first(host, search, root);
+        Fault.Finding finding = Diagnosis.first(host, search, copies, root);
         boolean loaded = false;
         if (usable) {
             report.symbols(root, finding);

@@ -188,6 +188,38 @@ final class Report {
         }
     }
 
+    /**
+     * Where a library carried in a jar is copied for this JVM and user, the
+     * copies there, and, when Java's search finds none ({@code notFound}),
+     * what a program with the jar on its class path would do.
+     */
+    void copies(JarCopies copies, boolean notFound) {
+        if (copies.platform == null) {
+            details.println("From a jar: no jqel-native jar carries the library for this platform");
+            return;
+        }
+        details.println("From a jar: when no folder holds the library, the copy that a jqel-native jar for " + copies.platform
+                + " carries is loaded from below " + copies.folder + (copies.named ? ", which -Djqel.native.dir names:"
+                : ", in java.io.tmpdir (-Djqel.native.dir names another folder):"));
+        if (copies.refusal != null) {
+            details.println("  refused: " + copies.refusal);
+        } else if (!copies.exists) {
+            details.println("  " + copies.folder + ": not there yet; the first load from a jar makes it");
+        } else if (copies.unlisted != null) {
+            details.println("  " + copies.folder + ": cannot be listed: " + copies.unlisted);
+        } else if (copies.copies.isEmpty()) {
+            details.println("  no copy there yet");
+        }
+        for (JarCopies.Copy copy : copies.copies) {
+            details.println("  " + copy.file + ": " + (copy.version != null ? "version " + copy.version : "no version recorded")
+                    + (copy.refusal == null ? "" : "; refused: " + copy.refusal));
+        }
+        if (notFound) {
+            details.println("  So a program with " + copies.jar() + " on its class path " + (copies.refusal == null
+                    ? "would load its copy from there" : "would fail to load it: the folder is refused"));
+        }
+    }
+
     void load(String outcome) {
         details.println("Load: " + outcome);
     }

@@ -78,7 +78,7 @@ final class Tree {
         properties.setProperty("jqel.doctor.path", file("prod").getPath());
         properties.setProperty("java.library.path", file("lib").getPath());
         properties.setProperty("java.version", "17.0.13");
-        properties.setProperty("user.dir", root.getPath());
+        user();
         for (String folder : new String[] {"win/SysWOW64", "win/System32", "win/System", "jre/bin", "prod"}) {
             file(folder).mkdirs();
         }
@@ -164,8 +164,15 @@ final class Tree {
         properties.setProperty("jqel.doctor.command", "");
         properties.setProperty("java.library.path", file("lib").getPath());
         properties.setProperty("java.version", "17.0.13");
-        properties.setProperty("user.dir", root.getPath());
+        user();
         return this;
+    }
+
+    /** The user that runs the tests, in the tree: its current folder, and its temporary folder tmp/. */
+    private void user() {
+        properties.setProperty("user.dir", root.getPath());
+        properties.setProperty("user.name", System.getProperty("user.name"));
+        properties.setProperty("java.io.tmpdir", file("tmp").getPath());
     }
 
     /**
