@@ -66,19 +66,23 @@ expect() {
 }
 
 # Runs the loading doctor installed in $lib, with java.library.path=$lib, on
-# a JVM command line. Its verdict must equal `verdict`, and its exit status be
-# 0 exactly when the library loaded; it must print the line `also`, if given,
-# and no WARNING. If quoted, every line it printed must appear in the guide,
-# but for those that depend on the machine: the JVM's version, the folders of
-# its ld.so configuration and its default folders; if "verdict", its verdict
-# line.
+# a JVM command line, with a temporary folder of its own that holds no copy
+# of a library from a jar, written /tmp, and the user's name written qel. Its
+# verdict must equal `verdict`, and its exit status be 0 exactly when the
+# library loaded; it must print the line `also` (or one of its lines), if
+# given, and no WARNING. If quoted, every line it printed must appear in the
+# guide, but for those that depend on the machine: the JVM's version, the
+# folders of its ld.so configuration and its default folders; if "verdict",
+# its verdict line.
 doctor() {
   local what=$1 quoted=$2 verdict=$3 also=$4
   shift 4
   local out rc line want=1
-  out=$("$@" -Djava.library.path="$lib" -jar "$lib/jqel-doctor.jar" 2>&1)
+  mkdir -p "$work/tmp"
+  out=$("$@" -Djava.library.path="$lib" -Djava.io.tmpdir="$work/tmp" -jar "$lib/jqel-doctor.jar" 2>&1)
   rc=$?
-  out=$(printf '%s\n' "$out" | grep -v '^Picked up' | sed "s|$lib|/opt/qel/lib|g")
+  out=$(printf '%s\n' "$out" | grep -v '^Picked up' |
+        sed "s|$lib|/opt/qel/lib|g; s|$work/tmp/jqel-$(id -un)|/tmp/jqel-qel|g; s|$work/tmp|/tmp|g")
   [ "$verdict" != "Verdict: the library loaded." ] || want=0
   if [ "$(grep '^Verdict: ' <<<"$out")" != "$verdict" ] || [ "$rc" != $want ] ||
      { [ -n "$also" ] && ! grep -qxF -- "$also" <<<"$out"; } || grep -q '^WARNING' <<<"$out"; then
@@ -124,7 +128,7 @@ probe "agent libraries missing" quoted \
 sample=plain
 [ "$bits" != 64 ] || [ "$feature" != 17 ] || sample=quoted
 doctor "agent libraries missing" $sample \
-  "Verdict: libqelagtapi.so is in none of the folders Linux looks in: put it in /opt/qel/lib, the library's folder, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
+  "Verdict: the agent's library libqelagtapi.so was not found: put it in /opt/qel/lib, beside the library, or name its folder in LD_LIBRARY_PATH (see \"A library it depends on is missing\" in DEPLOYMENT.md)." \
   "" "${java[@]}"
 
 cp "$build"/lib/libqelagtapi.so "$build"/lib/libJQelAgtbase.so "$lib"/
@@ -176,9 +180,9 @@ PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.library=$lib/libJQelAgtMsg.s
 # platform, with no folder of java.library.path holding it: the load copies
 # it below jqel.native.dir and loads the copy, which finds the agent's
 # libraries through LD_LIBRARY_PATH (for a JVM started through its own
-# dynamic loader, the loader's --library-path, which stands in for it). A
-# second JVM reuses a good copy, a copy that is not the jar's is replaced,
-# and a folder that others may write is refused.
+# dynamic loader, the loader's --library-path, which stands in for it). The
+# doctor lists that copy. A second JVM reuses a good copy, a copy that is
+# not the jar's is replaced, and a folder that others may write is refused.
 native_jar=$(ls "$lib"/maven/com/brenn/varnis/tq/api/jqel-native/*/jqel-native-*.jar)
 agent_path=("${java[@]}")
 if [[ " ${java[*]} " == *" --library-path "* ]]; then
@@ -196,6 +200,15 @@ carried "library carried in a jar" "$work/native" "loaded; QelAgtMessageSend ret
 copy=$(ls "$work"/native/*/libJQelAgtMsg.so)
 entry=META-INF/native/jqel/$(basename "$native_jar" .jar | sed 's/^jqel-native-[^-]*-//')/libJQelAgtMsg.so
 check "the copy is the jar's library" cmp -s "$copy" <(jar_entry "$native_jar" "$entry")
+# The doctor, given the same jqel.native.dir, lists that copy with the
+# version it records, which begins the name of its folder. A 32-bit JVM on a
+# 64-bit kernel may fail to list a folder whose entries have 64-bit inode
+# numbers: there the doctor may say so instead.
+label=$(basename "$(dirname "$copy")")
+listed="  $copy: version ${label%-*}"
+[ "$bits" = 64 ] || listed+=$'\n'"  $work/native: cannot be listed: Value too large for defined data type"
+doctor "library carried in a jar: the loader's copy" plain "Verdict: the library loaded." "$listed" \
+  "${java[@]}" -Djqel.native.dir="$work/native"
 inode=$(stat -c %i "$copy")
 carried "library carried in a jar, a second JVM" "$work/native" "loaded; QelAgtMessageSend returned 1"
 [ "$(stat -c %i "$copy")" = "$inode" ] && ok "  the second JVM took the same copy" || fail "  the second JVM made a new copy"
@@ -246,7 +259,7 @@ wrong_bitness() {
   probe "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" quoted \
     "$(wrong_elf "$f" /opt/qel/lib/libJQelAgtMsg.so.1.0.0 "$lib_bits" "$jvm_bits")" "$@"
   doctor "$(wrong_bits "$lib_bits" "$jvm_bits"), Java $f" plain \
-    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits"): run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
+    "Verdict: /opt/qel/lib/libJQelAgtMsg.so is a $lib_bits-bit library, and this JVM is $jvm_bits-bit: run the program with a $lib_bits-bit JVM (see \"$(wrong_bits "$lib_bits" "$jvm_bits")\" in DEPLOYMENT.md)." \
     "File: /opt/qel/lib/libJQelAgtMsg.so -> /opt/qel/lib/libJQelAgtMsg.so.1.0.0: ELF $(elf_machine "$lib_bits") (ELFCLASS$lib_bits), built for $(file_machine "$lib_bits"), the JVM for $(doctor_jvm "$jvm_bits")" \
     "$@"
 }

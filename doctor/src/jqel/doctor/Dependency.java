@@ -3,6 +3,7 @@ package jqel.doctor;
 import java.io.File;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.Locale;
 import java.util.Map;
 
 /**
@@ -50,8 +51,9 @@ final class Dependency {
     private Fault.Finding unusable(Node node) {
         Node.Candidate bad = node.unusable;
         String words = bad.loaderWords == null ? "" : ": ld.so stops there, with \"" + bad.loaderWords + "\"";
-        return Fault.BAD_DEPENDENCY.found(node.file + ", the first " + node.name + " that " + system + " finds, "
-                + bad.problem + words + below(node.importer, node.name))
+        return Fault.BAD_DEPENDENCY.found(system + " finds " + known(node) + " first at " + node.file + ", which " + bad.problem)
+                .cause(node.file + ", the first " + node.name + " that " + system + " finds, " + bad.problem + words
+                        + below(node.importer, node.name))
                 .remedy(bad.state == Node.Candidate.State.UNREADABLE ? "let the user that runs Java read it"
                         : "repair the installation it comes from, or " + instead(node.place, node.name))
                 .chain(node.chain()).files(node.file);
@@ -65,14 +67,18 @@ final class Dependency {
             }
             if (link.target != null && link.target.file == null) {
                 Fault.Finding missing = notFound(link.target);
-                return missing.kind.found(missing.what + "; " + node.name + " forwards " + link.function + " to it")
+                String cause = missing.cause() != null ? missing.cause() : missing.what;
+                return missing.kind.found(missing.what).cause(cause + "; " + node.name + " forwards " + link.function + " to it")
                         .remedy(missing.remedy()).chain(link.target.chain()).files(node.file);
             }
             String from = link.target == null ? "" : "; " + node.name + " forwards " + link.function + " to "
                     + link.forward + ", and " + link.target.file + " lacks "
                     + link.forward.substring(link.forward.lastIndexOf('.') + 1);
-            return Fault.LACKS.found(node.file + " lacks " + String.join(", ", node.lacking()) + ", which "
-                    + node.importer.name + " imports from it" + from + below(node.importer, node.name))
+            String lacking = String.join(", ", node.lacking());
+            return Fault.LACKS.found(known(node) + " at " + node.file + " lacks " + lacking + ", which " + node.importer.name
+                    + " needs")
+                    .cause(node.file + " lacks " + lacking + ", which " + node.importer.name + " imports from it" + from
+                            + below(node.importer, node.name))
                     .remedy("it is from another version of the product than " + node.importer.name + "; "
                             + instead(node.place, node.name))
                     .chain(node.chain()).files(node.file);
@@ -86,8 +92,9 @@ final class Dependency {
         for (Map.Entry<Node, List<String>> versions : node.missingVersions.entrySet()) {
             Node provider = versions.getKey();
             boolean system = provider.system();
-            return Fault.LACKS_VERSION.found(node.file + " needs version " + String.join(", ", versions.getValue()) + " of "
-                    + provider.name + ", which " + provider.file + " does not define" + chain)
+            String what = node.file + " needs version " + String.join(", ", versions.getValue()) + " of " + provider.name
+                    + ", which " + provider.file + " does not define";
+            return Fault.LACKS_VERSION.found(what).cause(what + chain)
                     .remedy(system ? node.name + " is built for a newer system than this one: take the build of it made"
                             + " for this system's " + provider.name : provider.file + " is from another version of the"
                             + " product; take the product's libraries from one installation of the version that "
@@ -103,8 +110,8 @@ final class Dependency {
                 providers.add(child.file.toString());
             }
         }
-        return Fault.LACKS.found(node.file + " needs " + String.join(", ", node.undefined)
-                + ", which no library loaded with it defines" + chain)
+        String what = node.file + " needs " + String.join(", ", node.undefined) + ", which no library loaded with it defines";
+        return Fault.LACKS.found(what).cause(what + chain)
                 .remedy(providers.isEmpty() ? "it was built against a library it does not name"
                         : String.join(" or ", providers) + " is from another version of the product; take the product's"
                         + " libraries from one installation of the version that " + node.name + " is made for")
@@ -121,12 +128,14 @@ final class Dependency {
         String it = otherMachines ? "one built for " + host.describeJvm() : "it";
         File home = node.importer.file == null ? null : node.importer.file.getParentFile();
         String remedy = host.windows ? "put the folder that holds " + it + " on PATH"
-                : first ? "put " + it + " in " + home + ", the library's folder, or name its folder in LD_LIBRARY_PATH"
+                : first ? "put " + it + " in " + home + ", beside the library, or name its folder in LD_LIBRARY_PATH"
                 : "name the folder that holds " + it + " in LD_LIBRARY_PATH";
+        String known = known(node);
         if (node.assumedOnly != null) {
-            return Fault.PROGRAM_ASSUMED.found(name + " is only in " + node.assumedOnly.getParentFile()
-                    + ", which Windows searches only when the program is the java.exe there; Java 8 does not say which"
-                    + " java.exe runs, and the JDK has two" + chain)
+            String only = " is only in " + node.assumedOnly.getParentFile() + ", which Windows searches only when the program"
+                    + " is the java.exe there";
+            return Fault.PROGRAM_ASSUMED.found(known + only)
+                    .cause(name + only + "; Java 8 does not say which java.exe runs, and the JDK has two" + chain)
                     .remedy("put its folder on PATH").chain(node.chain()).files(node.assumedOnly);
         }
         if (otherMachines) {
@@ -135,34 +144,62 @@ final class Dependency {
             for (Node.Candidate candidate : passed) {
                 files.add(candidate.file);
             }
-            return Fault.OTHER_BITNESS.found(name + " is in none of the folders " + system + " looks in; only "
-                    + (copy.bits != host.bits ? "a " + copy.bits + "-bit " + name : "a " + name + " built for " + copy.machine)
-                    + (passed.size() > 1 ? " and others not for this JVM are there, at " : " is there, at ") + join(files)
-                    + ", which " + system + " passes over" + chain)
+            String other = copy.bits != host.bits ? "a " + copy.bits + "-bit " + name
+                    : "a " + name + " built for " + copy.machine;
+            String there = (passed.size() > 1 ? " and others not for this JVM are there, at " : " is there, at ") + join(files);
+            return Fault.OTHER_BITNESS.found(known + " was not found for this " + host.bits + "-bit JVM: only " + other + there)
+                    .cause(name + " is in none of the folders " + system + " looks in; only " + other + there + ", which "
+                            + system + " passes over" + chain)
                     .remedy(remedy).chain(node.chain()).files(files.toArray(new File[0]));
         }
         if (!passed.isEmpty()) {
             Node.Candidate copy = passed.get(0);
-            return Fault.MISSING.found(system + " passes over every " + name + " it finds; the first, " + copy.file
-                    + ", " + copy.problem + chain)
+            return Fault.MISSING.found(known + " was not found: " + system + " passes over every one it finds, the first, "
+                    + copy.file + ", because it " + copy.problem)
+                    .cause(system + " passes over every " + name + " it finds; the first, " + copy.file + ", " + copy.problem
+                            + chain)
                     .remedy(copy.state == Node.Candidate.State.UNREADABLE ? "let the user that runs Java read it" : remedy)
                     .chain(node.chain()).files(copy.file);
         }
         if (node.quotedEntry != null) {
-            return Fault.QUOTED.found(name + " is in none of the folders Windows looks in: the PATH entry "
-                    + node.quotedEntry + " is in quotes, which Windows keeps as part of the folder's name" + chain)
+            String quoted = ": the PATH entry " + node.quotedEntry + " is in quotes, which Windows keeps as part of the folder's"
+                    + " name";
+            return Fault.QUOTED.found(known + " was not found" + quoted)
+                    .cause(name + " is in none of the folders Windows looks in" + quoted + chain)
                     .remedy("remove the quotes from that entry of PATH").chain(node.chain());
         }
         if (node.beside != null) {
-            return Fault.BESIDE.found(name + " is beside " + node.importer.name + " in " + home
+            return Fault.BESIDE.found(known + " is beside " + node.importer.name + " in " + home
                     + ", where Windows does not look for it").remedy("put " + home + " on PATH")
                     .chain(node.chain()).files(node.beside);
         }
         String unexpanded = node.unexpanded.isEmpty() ? "" : "; PATH holds " + String.join(", ", node.unexpanded)
                 + ", which names a variable Windows did not expand (it is not set, or PATH was saved as a plain string)";
-        return Fault.MISSING.found(name + " is in none of the folders " + system + " looks in" + chain + unexpanded)
+        return Fault.MISSING.found(known + " was not found" + unexpanded)
+                .cause(name + " is in none of the folders " + system + " looks in" + chain + unexpanded)
                 .remedy(unexpanded.isEmpty() ? remedy : "write that folder out in PATH, or set the variable")
                 .chain(node.chain());
+    }
+
+    /**
+     * A library as a deployer knows it: "the library JQelAgtMsg.dll", "the
+     * agent's library libqelagtapi.so", "the product's converter
+     * JQelAgtbase.dll", "the Visual C++ runtime's msvcr80.dll", or, for any
+     * other, "libqelagtcore.dll (which libqelagtapi.dll needs)".
+     */
+    static String known(Node node) {
+        String name = node.name;
+        switch (name.toLowerCase(Locale.ROOT).replaceFirst("^lib", "").replaceFirst("\\..*", "")) {
+            case "jqelagtmsg":
+                return "the library " + name;
+            case "qelagtapi":
+                return "the agent's library " + name;
+            case "jqelagtbase":
+                return "the product's converter " + name;
+            default:
+                return Assembly.runtimeOf(name) != null ? "the Visual C++ runtime's " + name
+                        : node.importer == null ? name : name + " (which " + node.importer.name + " needs)";
+        }
     }
 
     /**

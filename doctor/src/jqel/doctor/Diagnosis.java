@@ -1,5 +1,10 @@
 package jqel.doctor;
 
+import java.io.File;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+
 /**
  * Walks what Java's search and the loader model found, in the order the JVM
  * and the loader meet it, and names the first fault: its kind, the files
@@ -9,14 +14,16 @@ package jqel.doctor;
  */
 final class Diagnosis {
     private final Host host;
+    private final JarCopies copies;
 
-    private Diagnosis(Host host) {
+    private Diagnosis(Host host, JarCopies copies) {
         this.host = host;
+        this.copies = copies;
     }
 
     /** The first fault, or null when there is none. {@code root} is null when no library file was found. */
-    static Fault.Finding first(Host host, JavaSearch search, Node root) {
-        return new Diagnosis(host).find(search, root);
+    static Fault.Finding first(Host host, JavaSearch search, JarCopies copies, Node root) {
+        return new Diagnosis(host, copies).find(search, root);
     }
 
     private Fault.Finding find(JavaSearch search, Node root) {
@@ -30,15 +37,22 @@ final class Diagnosis {
                         + " is in quotes, which Java " + host.javaRelease + " keeps as part of the folder's name")
                         .remedy("remove the quotes");
             }
+            File current = search.inCurrentFolder;
+            if (current != null) {
+                return Fault.NOT_ON_PATH.found(name + " is in the current folder, which is not on java.library.path")
+                        .remedy(ways("name " + current.getParent() + " in -Djava.library.path",
+                                "give -Djqel.library=" + current)).files(current);
+            }
             return Fault.NOT_ON_PATH.found(name + " is in no folder of java.library.path")
-                    .remedy("put it in one, name its folder in -Djava.library.path, or give its full path in -Djqel.library");
+                    .remedy(ways("put it in one", "name its folder in -Djava.library.path",
+                            "give its full path in -Djqel.library"));
         }
         if (root.unusable != null) {
             return library(root);
         }
         if (search.shadowed != null) {
-            return Fault.IN_JVM_FOLDER.found(root.file + ", in the JVM's own folder, comes before " + search.shadowed
-                    + " of java.library.path: Java searches sun.boot.library.path first")
+            String what = root.file + ", in the JVM's own folder, comes before " + search.shadowed + " of java.library.path";
+            return Fault.IN_JVM_FOLDER.found(what).cause(what + ": Java searches sun.boot.library.path first")
                     .remedy("remove " + root.file + " from the JVM's folder").files(root.file, search.shadowed);
         }
         if (host.windows && host.programNamed && !host.program.isFile()) {
@@ -84,6 +98,7 @@ final class Diagnosis {
         if (image.bits == host.bits) {
             return Fault.WRONG_MACHINE.found(what).remedy("use the library built for " + host.describeJvm()).files(root.file);
         }
+        String bitness = root.file + " is a " + image.bits + "-bit library, and this JVM is " + host.bits + "-bit";
         String remedy;
         if (host.windows && image.bits == 64) {
             remedy = (byProperty ? "name the 32-bit " : "put the 32-bit ") + host.libraryFileName()
@@ -93,6 +108,21 @@ final class Diagnosis {
         } else {
             remedy = "run the program with a " + image.bits + "-bit JVM";
         }
-        return (image.bits == 32 ? Fault.LIBRARY_32 : Fault.LIBRARY_64).found(what).remedy(remedy).files(root.file);
+        return (image.bits == 32 ? Fault.LIBRARY_32 : Fault.LIBRARY_64).found(bitness).cause(what).remedy(remedy)
+                .files(root.file);
+    }
+
+    /**
+     * The ways to make Java find a library that its search does not, then,
+     * where one is made for this platform, the jar that carries it; the
+     * folder it is copied to must be one the loader takes.
+     */
+    private String ways(String... ways) {
+        List<String> all = new ArrayList<>(Arrays.asList(ways));
+        if (copies.platform != null) {
+            all.add("put " + copies.jar() + " on the program's class path"
+                    + (copies.refusal == null ? "" : ", naming a folder of this user's alone in -Djqel.native.dir"));
+        }
+        return String.join(", ", all.subList(0, all.size() - 1)) + ", or " + all.get(all.size() - 1);
     }
 }

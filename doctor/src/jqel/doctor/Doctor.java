@@ -12,11 +12,31 @@ import java.io.PrintStream;
  * loads the library for real, unless the file is one the JVM cannot load.
  * The real load is the final word: if it works, a fault the model finds is
  * a warning, of what another process or a change would trip over, and the
- * exit status is 0. Its last line names the first fault and its remedy,
- * with the section of the deployment guide that explains it, or says that
- * the library loaded.
+ * exit status is 0. It prints first the verdict and what to do, in words a
+ * deployer knows, then the details in the loader's terms, and last the
+ * verdict's line, which names the first fault and its remedy, with the
+ * section of the deployment guide that explains it, or says that the
+ * library loaded. With -h or --help it prints its usage alone.
  */
 public final class Doctor {
+    /** What -h and --help print: what the doctor does, how to run it, and the options of the program it reads. */
+    private static final String USAGE = String.join(System.lineSeparator(),
+            "Usage: java [options] -jar jqel-doctor.jar [-h | --help]",
+            "",
+            "The loading doctor of JQelAgtMsg " + Version.VERSION + " says what keeps the library from loading in a JVM,",
+            "and how to fix it. Run it as the program runs: with the program's own java, its PATH (Windows)",
+            "or LD_LIBRARY_PATH (Linux), in its current folder, and with the options it gives java:",
+            "  -Djava.library.path=<folders>  the folders Java looks in for the library",
+            "  -Djqel.library=<file>          the library file, by its full path",
+            "  -Djqel.native.dir=<folder>     where the library a jqel-native jar carries is copied",
+            "Where another program runs the JVM (a service wrapper, a launcher .exe), name it on Windows:",
+            "  -Djqel.doctor.program=<file>   that program, in whose folder Windows looks first",
+            "",
+            "It prints the verdict and what to do first, then the details in the loader's terms, and the",
+            "verdict again as its last line. It exits with status 0 only when the library loaded.",
+            "  -h, --help                     print this and exit",
+            "");
+
     /** Loads the library for real: the JVM's error, or null if it loaded. */
     interface Load {
         String error(File library);
@@ -41,7 +61,29 @@ public final class Doctor {
     private Doctor() {}
 
     public static void main(String[] args) {
-        System.exit(run(new Host(System.getProperties(), System.getenv()), System.out, Doctor::load).status());
+        Integer usage = usage(args, System.out, System.err);
+        System.exit(usage != null ? usage
+                : run(new Host(System.getProperties(), System.getenv()), System.out, Doctor::load).status());
+    }
+
+    /**
+     * For a run with arguments, the usage and the exit status: on {@code
+     * out} and 0 when each argument asks for it (-h, --help), else on
+     * {@code err} and 2. Null for a run without arguments, which diagnoses.
+     */
+    static Integer usage(String[] args, PrintStream out, PrintStream err) {
+        if (args.length == 0) {
+            return null;
+        }
+        for (String arg : args) {
+            if (!arg.equals("-h") && !arg.equals("--help")) {
+                err.println("jqel-doctor: unknown argument " + arg);
+                err.print(USAGE);
+                return 2;
+            }
+        }
+        out.print(USAGE);
+        return 0;
     }
 
     /**
@@ -54,6 +96,8 @@ public final class Doctor {
         report.header(Version.VERSION);
         JavaSearch search = new JavaSearch(host);
         report.search(search);
+        JarCopies copies = new JarCopies(host);
+        report.copies(copies, host.libraryProperty.isEmpty() && search.found == null);
         Loader loader = Loader.of(host);
         Node root = search.found == null ? null : loader.build(search.found, search.place);
         if (root != null) {
@@ -65,7 +109,7 @@ public final class Doctor {
             report.places(loader, root);
             report.tree(root);
         }
-        Fault.Finding finding = Diagnosis.first(host, search, root);
+        Fault.Finding finding = Diagnosis.first(host, search, copies, root);
         boolean loaded = false;
         if (usable) {
             report.symbols(root, finding);
@@ -76,11 +120,10 @@ public final class Doctor {
             }
             if (finding == null && error != null) {
                 finding = Fault.LOAD_FAILED.found("nothing the doctor checks is wrong, but the JVM cannot load the library")
-                        .remedy("look up its error, on the line above, in \"" + Fault.LOAD_FAILED.section + "\"")
-                        .files(search.found);
+                        .remedy("look up the JVM's error, which the line \"Load:\" gives, in the guide").files(search.found);
             }
         }
-        report.verdict(finding, loaded);
+        report.finish(finding, loaded, search);
         return new Outcome(finding, loaded);
     }
 

@@ -47,19 +47,24 @@ enum Fault {
         this.section = section;
     }
 
-    /** A finding of this kind: what is wrong, completed by {@link Finding#remedy} and the others. */
+    /**
+     * A finding of this kind: what is wrong, in words a deployer knows,
+     * completed by {@link Finding#remedy} and the others.
+     */
     Finding found(String what) {
         return new Finding(this, what);
     }
 
     /**
-     * The first fault found: its kind, what it is and its remedy, the chain
-     * of importers down to it ("" for the library itself) and the files
-     * involved, each set by name.
+     * The first fault found: its kind, what it is and its remedy in words a
+     * deployer knows, what it is in the loader's terms where those say more,
+     * the chain of importers down to it ("" for the library itself) and the
+     * files involved, each set by name.
      */
     static final class Finding {
         final Fault kind;
         final String what;
+        private String cause;
         private String remedy = "";
         private String chain = "";
         private final List<File> files = new ArrayList<>();
@@ -67,6 +72,12 @@ enum Fault {
         private Finding(Fault kind, String what) {
             this.kind = kind;
             this.what = what;
+        }
+
+        /** The fault in the loader's terms; not kept where it says no more than {@link #what}. */
+        Finding cause(String cause) {
+            this.cause = cause.equals(what) ? null : cause;
+            return this;
         }
 
         Finding remedy(String remedy) {
@@ -90,6 +101,11 @@ enum Fault {
             return this;
         }
 
+        /** The fault in the loader's terms, or null where the deployer's words say it all. */
+        String cause() {
+            return cause;
+        }
+
         String remedy() {
             return remedy;
         }
@@ -102,9 +118,14 @@ enum Fault {
             return Collections.unmodifiableList(files);
         }
 
+        /** The remedy, and the section of the guide that explains it. */
+        String advice() {
+            return remedy + " (see \"" + kind.section + "\" in DEPLOYMENT.md)";
+        }
+
         /** The verdict's words. */
         String verdict() {
-            return what + ": " + remedy + " (see \"" + kind.section + "\" in DEPLOYMENT.md).";
+            return what + ": " + advice() + ".";
         }
     }
 }

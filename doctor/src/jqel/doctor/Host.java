@@ -65,6 +65,13 @@ final class Host {
     final String libraryProperty;
     /** The Java release: 8 for "1.8", else its feature number. */
     final int javaRelease;
+    /** This platform as the classifiers of jqel-native name it (CarriedLibrary.platform), or null where there is none. */
+    final String platform;
+    /** The folder that copies of a library carried in a jar go into (CarriedLibrary.folder), and whether jqel.native.dir names it. */
+    final File copyFolder;
+    final boolean copyFolderNamed;
+    /** user.name, the user whose copies they are. */
+    final String user;
     /**
      * The library files the JVM's process holds already, which both loaders
      * take before they search: on Linux read from /proc/self/maps; on
@@ -107,6 +114,10 @@ final class Host {
         libraryPath = properties.getProperty("java.library.path", "");
         libraryProperty = properties.getProperty("jqel.library", "");
         javaRelease = LibraryPath.release(properties.getProperty("java.version", "1.8"));
+        platform = CarriedLibrary.platform(os, osArch);
+        copyFolder = CarriedLibrary.folder(properties);
+        copyFolderNamed = !properties.getProperty(CarriedLibrary.DIR_PROPERTY, "").isEmpty();
+        user = properties.getProperty("user.name", "");
         loaded = windows ? jvmModules() : mapped();
     }
 

@@ -10,7 +10,9 @@ import java.util.List;
  * sun.boot.library.path (the JVM's own folder) first, then
  * java.library.path, stopping at the first file of the name. Each entry is
  * read as the JVM's release reads it (LibraryPath, which the loader's debug
- * report shares).
+ * report shares). A library in the current folder, which Java does not
+ * search unless the path names it, is noted: a deployer who runs the
+ * program in the release's folder may take it to be found there.
  */
 final class JavaSearch {
     /** A folder looked in, as written and as read, and what was there. */
@@ -36,6 +38,8 @@ final class JavaSearch {
     String quoted;
     /** What is wrong with jqel.library as given, or null. */
     String propertyProblem;
+    /** The library in the current folder, where Java's search does not look; null when it does, or there is none. */
+    File inCurrentFolder;
 
     JavaSearch(Host host) {
         if (!host.libraryProperty.isEmpty()) {
@@ -55,6 +59,20 @@ final class JavaSearch {
         String name = host.libraryFileName();
         look(host, host.bootLibraryPath, Place.Rule.BOOT_PATH, name);
         look(host, host.libraryPath, Place.Rule.LIBRARY_PATH, name);
+        File current = host.files.find(host.files.path(host.currentFolder.getPath()), name);
+        if (current != null && !lookedIn(current.getParentFile())) {
+            inCurrentFolder = current;
+        }
+    }
+
+    private boolean lookedIn(File folder) {
+        File canonical = Loader.canonical(folder);
+        for (Looked each : looked) {
+            if (Loader.canonical(each.place.folder).equals(canonical)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     private void look(Host host, String path, Place.Rule rule, String name) {

@@ -12,12 +12,16 @@ import java.io.File;
  * start (runtime error R6034).
  */
 final class SideBySideFault {
+    private static final String DEBUG = " is a Debug build, which needs a debug runtime that only Visual Studio installs";
+
     private SideBySideFault() {}
 
     /** The DLL's own manifest and the assemblies it names, or null when they are in order. */
     static Fault.Finding manifest(Host host, Node node) {
         if (node.malformedManifest != null) {
-            return Fault.MANIFEST.found("the manifest of " + node.name + " (its resource 2) is not well-formed XML ("
+            return Fault.MANIFEST.found("Windows refuses to load " + Dependency.known(node) + ": the manifest inside it is"
+                    + " not well-formed XML")
+                    .cause("the manifest of " + node.name + " (its resource 2) is not well-formed XML ("
                     + node.malformedManifest + "): Windows refuses to load " + node.name + ", with error 14001, \"The"
                     + " application has failed to start because its side-by-side configuration is incorrect\""
                     + Dependency.below(node.importer, node.name))
@@ -32,13 +36,17 @@ final class SideBySideFault {
             }
             String where = " is not in " + (host.windowsFolder == null ? "WinSxS (SystemRoot is not set)"
                     : new File(host.windowsFolder, "WinSxS")) + " nor beside it";
+            String runtime = "a component that " + Dependency.known(node) + " needs is not installed: " + use.assembly.name
+                    + " version " + use.version;
             if (use.assembly.debugRuntime()) {
-                return Fault.DEBUG_BUILD.found(node.name + " is a Debug build: its manifest names " + use.assembly.describe()
+                return Fault.DEBUG_BUILD.found(Dependency.known(node) + DEBUG)
+                        .cause(node.name + " is a Debug build: its manifest names " + use.assembly.describe()
                         + ", the debug runtime, which" + where + Dependency.below(node.importer, null))
                         .remedy(releaseBuild(node)).chain(node.chain()).files(node.file);
             }
             if (use.policy != null) {
-                return Fault.ASSEMBLY.found("the side-by-side assembly " + use.assembly.describe() + " that the manifest of "
+                return Fault.ASSEMBLY.found(runtime + ", which an update of it asks for in place of " + use.assembly.version)
+                        .cause("the side-by-side assembly " + use.assembly.describe() + " that the manifest of "
                         + node.name + " names is sent to version " + use.version + " by the publisher policy " + use.policy
                         + ", and that version" + where + (use.ownVersion == null ? "" : "; version " + use.assembly.version
                         + " is there, at " + use.ownVersion + ", but Windows takes the policy's")
@@ -47,7 +55,8 @@ final class SideBySideFault {
                         .chain(node.chain()).files(node.file);
             }
             String others = Dependency.join(use.otherArchitectures);
-            return Fault.ASSEMBLY.found("the side-by-side assembly " + use.assembly.describe() + " that the manifest of "
+            return Fault.ASSEMBLY.found(runtime + (others.isEmpty() ? "" : ", for " + use.assembly.architecture(arch)))
+                    .cause("the side-by-side assembly " + use.assembly.describe() + " that the manifest of "
                     + node.name + " names" + where
                     + (others.isEmpty() ? "" : "; only one for another processor is there, at " + others)
                     + Dependency.below(node.importer, null))
@@ -76,7 +85,8 @@ final class SideBySideFault {
         }
         String below = Dependency.below(importer, node.name);
         if (Assembly.debugRuntime(assembly)) {
-            return Fault.DEBUG_BUILD.found(importer.name + " is a Debug build: it imports " + node.name + ", the debug"
+            return Fault.DEBUG_BUILD.found(Dependency.known(importer) + DEBUG)
+                    .cause(importer.name + " is a Debug build: it imports " + node.name + ", the debug"
                     + " runtime of " + assembly + ", which only Visual Studio installs" + below)
                     .remedy(releaseBuild(importer)).chain(node.chain()).files(importer.file, node.file);
         }
@@ -97,7 +107,9 @@ final class SideBySideFault {
                 + importer.unreadManifest + " -out:" + dll + ".manifest, then mt.exe -manifest " + dll + ".manifest"
                 + " -outputresource:" + dll + ";#2"
                 : "take a build of " + dll + " that carries, as its resource 2, a manifest naming " + assembly;
-        return Fault.MANIFEST.found(dll + " imports " + node.name + ", a DLL of the side-by-side assembly " + assembly
+        return Fault.MANIFEST.found(Dependency.known(importer) + " cannot use " + Dependency.known(node) + ", which Windows"
+                + " loads only through a manifest that " + dll + " does not carry where Windows reads it")
+                .cause(dll + " imports " + node.name + ", a DLL of the side-by-side assembly " + assembly
                 + ", which Windows loads only through a manifest" + why + "; so Windows looks for " + node.name
                 + " in the folders" + found + below)
                 .remedy(remedy).chain(node.chain()).files(importer.file, node.file);

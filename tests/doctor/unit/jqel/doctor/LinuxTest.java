@@ -137,10 +137,12 @@ class LinuxTest {
                     Files.write(t.file("ld/libjqeltesta.so").toPath(), "/* GNU ld script */\nINPUT(libjqeltesta.so.1 AS_NEEDED("
                             .concat("libjqeltestb.so))\n").getBytes(StandardCharsets.US_ASCII));
                 },
-                Fault.BAD_DEPENDENCY, "%ROOT%/ld/libjqeltesta.so, the first libjqeltesta.so that Linux finds, is not a library:"
-                    + " neither a PE (Windows) nor an ELF (Linux) file: ld.so stops there, with \"invalid ELF header\": repair"
-                    + " the installation it comes from, or name the folder of the right libjqeltesta.so in LD_LIBRARY_PATH"
-                    + " before %ROOT%/ld"),
+                Fault.BAD_DEPENDENCY, "Fault: %ROOT%/ld/libjqeltesta.so, the first libjqeltesta.so that Linux finds, is not a"
+                    + " library: neither a PE (Windows) nor an ELF (Linux) file: ld.so stops there, with \"invalid ELF"
+                    + " header\"\n",
+                "Verdict: Linux finds libjqeltesta.so (which libJQelAgtMsg.so needs) first at %ROOT%/ld/libjqeltesta.so, which"
+                    + " is not a library: neither a PE (Windows) nor an ELF (Linux) file: repair the installation it comes"
+                    + " from, or name the folder of the right libjqeltesta.so in LD_LIBRARY_PATH before %ROOT%/ld"),
             row("so does a file too short for an ELF header, whatever it holds",
                 t -> {
                     onLibraryPath(t);
@@ -189,7 +191,7 @@ class LinuxTest {
                     library(t, "lib/libjqeltesta.so");
                 },
                 Fault.LACKS, "%ROOT%/lib/libJQelAgtMsg.so needs qelagt_cma_names, which no library loaded with it defines:"
-                    + " %ROOT%/lib/libjqeltesta.so is from another version of the product"),
+                    + " %ROOT%/lib/libjqeltesta.so is from another version of the product", "!Fault:"),
             row("a weak symbol may be missing",
                 t -> {
                     ElfFile root = new ElfFile().needs("libjqeltesta.so");

@@ -41,7 +41,7 @@ class SideBySideTest {
                     Files.delete(t.file("prod/libqelagtapi.dll").toPath());
                 },
                 Fault.MISSING, "version 8.0.50727.762: %ROOT%/lib/Microsoft.VC80.CRT (a private assembly)",
-                "libqelagtapi.dll is in none of the folders Windows looks in: put the folder"),
+                "Verdict: the agent's library libqelagtapi.dll was not found: put the folder"),
             row("a private assembly of another version does not count",
                 t -> privateAssembly(t, "8.0.50727.4053"),
                 Fault.ASSEMBLY, VC80 + " 8.0.50727.762 that the manifest of JQelAgtMsg.dll names is not in"),
@@ -56,8 +56,10 @@ class SideBySideTest {
                 t -> t.policy(POLICY, "8.0.50727.42-8.0.50727.6195", "8.0.50727.6195"),
                 Fault.ASSEMBLY, "names is sent to version 8.0.50727.6195 by the publisher policy %ROOT%/win/WinSxS/"
                     + POLICY + ", and that version is not in %ROOT%/win/WinSxS nor beside it; version 8.0.50727.762 is there,"
-                    + " at %ROOT%/win/WinSxS/" + SXS + ", but Windows takes the policy's: install the Microsoft Visual C++"
-                    + " 2005 SP1 Redistributable Package (x86), 8.0.50727.6195 or later"),
+                    + " at %ROOT%/win/WinSxS/" + SXS + ", but Windows takes the policy's",
+                "Verdict: a component that the library JQelAgtMsg.dll needs is not installed: Microsoft.VC80.CRT version"
+                    + " 8.0.50727.6195, which an update of it asks for in place of 8.0.50727.762: install the Microsoft"
+                    + " Visual C++ 2005 SP1 Redistributable Package (x86), 8.0.50727.6195 or later"),
             row("a policy whose range leaves the version out does not apply",
                 t -> t.policy(POLICY, "8.0.50727.42-8.0.50727.500", "8.0.50727.6195"),
                 null, "version 8.0.50727.762: %ROOT%/win/WinSxS/" + SXS),
@@ -110,8 +112,9 @@ class SideBySideTest {
                 },
                 Fault.MANIFEST, "Manifest: not well-formed XML, which Windows refuses: line 1, column",
                 "the manifest of JQelAgtMsg.dll (its resource 2) is not well-formed XML (line 1, column", "with error 14001,"
-                    + " \"The application has failed to start because its side-by-side configuration is incorrect\": copy it"
-                    + " again from the release archive"),
+                    + " \"The application has failed to start because its side-by-side configuration is incorrect\"",
+                "Verdict: Windows refuses to load the library JQelAgtMsg.dll: the manifest inside it is not well-formed XML:"
+                    + " copy it again from the release archive"),
             row("the library's manifest at resource 1, which Windows reads for a program, not for a DLL",
                 t -> {
                     Binaries.Dll ours = Tree.ours();
@@ -122,7 +125,10 @@ class SideBySideTest {
                 "JQelAgtMsg.dll imports MSVCR80.dll, a DLL of the side-by-side assembly Microsoft.VC80.CRT, which Windows"
                     + " loads only through a manifest, but the manifest that names Microsoft.VC80.CRT is its resource 1, which"
                     + " Windows reads for a program, not for a DLL; so Windows looks for MSVCR80.dll in the folders, and finds"
-                    + " none: copy it again from the release archive"),
+                    + " none",
+                "Verdict: the library JQelAgtMsg.dll cannot use the Visual C++ runtime's MSVCR80.dll, which Windows loads only"
+                    + " through a manifest that JQelAgtMsg.dll does not carry where Windows reads it: copy it again from the"
+                    + " release archive"),
             row("the agent DLL's manifest at resource 3, and the runtime's DLL on PATH, where it refuses to start",
                 t -> {
                     withoutRuntime(t);
@@ -143,8 +149,11 @@ class SideBySideTest {
                     Tree.agent().imports("MSVCR80.dll", "free").write(t.file("prod/libqelagtapi.dll"));
                 },
                 Fault.MANIFEST, "but no manifest of it at resource 2 names Microsoft.VC80.CRT; so Windows looks for"
-                    + " MSVCR80.dll in the folders, and finds none (JQelAgtMsg.dll -> libqelagtapi.dll -> MSVCR80.dll): take a"
-                    + " build of libqelagtapi.dll that carries, as its resource 2, a manifest naming Microsoft.VC80.CRT"),
+                    + " MSVCR80.dll in the folders, and finds none (JQelAgtMsg.dll -> libqelagtapi.dll -> MSVCR80.dll)",
+                "Verdict: the agent's library libqelagtapi.dll cannot use the Visual C++ runtime's MSVCR80.dll, which"
+                    + " Windows loads only through a manifest that libqelagtapi.dll does not carry where Windows reads it:"
+                    + " take a build of libqelagtapi.dll that carries, as its resource 2, a manifest naming"
+                    + " Microsoft.VC80.CRT"),
             row("a Debug build of the agent DLL",
                 t -> {
                     Binaries.Dll agent = Tree.agent().imports("MSVCR80D.dll", "free");

@@ -78,7 +78,7 @@ final class Tree {
         properties.setProperty("jqel.doctor.path", file("prod").getPath());
         properties.setProperty("java.library.path", file("lib").getPath());
         properties.setProperty("java.version", "17.0.13");
-        properties.setProperty("user.dir", root.getPath());
+        user();
         for (String folder : new String[] {"win/SysWOW64", "win/System32", "win/System", "jre/bin", "prod"}) {
             file(folder).mkdirs();
         }
@@ -164,8 +164,15 @@ final class Tree {
         properties.setProperty("jqel.doctor.command", "");
         properties.setProperty("java.library.path", file("lib").getPath());
         properties.setProperty("java.version", "17.0.13");
-        properties.setProperty("user.dir", root.getPath());
+        user();
         return this;
+    }
+
+    /** The user that runs the tests, in the tree: its current folder, and its temporary folder tmp/. */
+    private void user() {
+        properties.setProperty("user.dir", root.getPath());
+        properties.setProperty("user.name", System.getProperty("user.name"));
+        properties.setProperty("java.io.tmpdir", file("tmp").getPath());
     }
 
     /**
@@ -187,8 +194,9 @@ final class Tree {
     /**
      * Runs the doctor on the tree: the fault's kind must be {@code kind}, the
      * report must hold each of the words ("%ROOT%" standing for the tree's
-     * folder), and the exit status be 0 exactly when the library loaded for
-     * real or nothing is wrong.
+     * folder), but for those marked "!", which it must not hold, and the
+     * exit status be 0 exactly when the library loaded for real or nothing
+     * is wrong.
      */
     void expect(Fault kind, String[] words) {
         ByteArrayOutputStream bytes = new ByteArrayOutputStream();
@@ -196,7 +204,9 @@ final class Tree {
         String report = new String(bytes.toByteArray(), StandardCharsets.UTF_8);
         assertEquals(kind, outcome.finding == null ? null : outcome.finding.kind, report);
         for (String word : words) {
-            assertTrue(report.contains(word.replace("%ROOT%", root.getPath())), "no \"" + word + "\" in:\n" + report);
+            boolean absent = word.startsWith("!");
+            String text = word.substring(absent ? 1 : 0).replace("%ROOT%", root.getPath());
+            assertTrue(report.contains(text) != absent, (absent ? "\"" : "no \"") + text + "\" in:\n" + report);
         }
         assertEquals(kind == null || load == LOADS ? 0 : 1, outcome.status(), report);
     }

@@ -117,9 +117,11 @@ class WindowsTest {
                     wide.machine = 0x8664;
                     wide.write(t.file("prod/libqelagtapi.dll"));
                 },
-                Fault.OTHER_BITNESS, "libqelagtapi.dll is in none of the folders Windows looks in; only a 64-bit"
-                    + " libqelagtapi.dll is there, at %ROOT%/prod/libqelagtapi.dll, which Windows passes over: put the"
-                    + " folder that holds one built for x86 (32-bit) on PATH"),
+                Fault.OTHER_BITNESS, "Fault: libqelagtapi.dll is in none of the folders Windows looks in; only a 64-bit"
+                    + " libqelagtapi.dll is there, at %ROOT%/prod/libqelagtapi.dll, which Windows passes over",
+                "Verdict: the agent's library libqelagtapi.dll was not found for this 32-bit JVM: only a 64-bit"
+                    + " libqelagtapi.dll is there, at %ROOT%/prod/libqelagtapi.dll: put the folder that holds one built for"
+                    + " x86 (32-bit) on PATH"),
             row("x64: the 64-bit DLL, PE32+ read whole, in a 64-bit JVM", t -> { },
                 null, "libqelagtapi.dll: %ROOT%/prod/libqelagtapi.dll, PE AMD64 (64-bit)",
                 "msvcrt.dll: %ROOT%/win/System32/msvcrt.dll, PE AMD64 (64-bit), KnownDLLs"),
@@ -139,8 +141,8 @@ class WindowsTest {
                 Fault.OTHER_BITNESS, "only a libqelagtapi.dll built for ARM64 is there"),
             row("PATH without the product's folder",
                 t -> t.properties.setProperty("jqel.doctor.path", t.file("none").getPath()),
-                Fault.MISSING, "JQelAgtbase.dll is in none of the folders Windows looks in: put the folder that holds it on"
-                    + " PATH"),
+                Fault.MISSING, "Verdict: the product's converter JQelAgtbase.dll was not found: put the folder that holds it"
+                    + " on PATH"),
             row("the agent's DLLs beside the library only",
                 t -> Files.move(t.file("prod/JQelAgtbase.dll").toPath(), t.file("lib/JQelAgtbase.dll").toPath()),
                 Fault.BESIDE, "JQelAgtbase.dll is beside JQelAgtMsg.dll in %ROOT%/lib, where Windows does not look for it:"
@@ -197,7 +199,7 @@ class WindowsTest {
                     Tree.converter().imports("libqelagtcore.dll", "qelcore_init").write(t.file("prod/JQelAgtbase.dll"));
                     Files.delete(t.file("prod/libqelagtapi.dll").toPath());
                 },
-                Fault.MISSING, "Verdict: libqelagtapi.dll is in none of the folders"),
+                Fault.MISSING, "Verdict: the agent's library libqelagtapi.dll was not found"),
             row("a diamond: the core DLL both product DLLs import lacks what the second one takes",
                 t -> {
                     Tree.converter().imports("libqelagtcore.dll", "qelcore_init").write(t.file("prod/JQelAgtbase.dll"));

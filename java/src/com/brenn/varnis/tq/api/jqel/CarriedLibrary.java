@@ -16,6 +16,7 @@ import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.nio.file.attribute.UserPrincipal;
 import java.util.Locale;
+import java.util.Properties;
 import java.util.Set;
 
 /**
@@ -31,6 +32,12 @@ import java.util.Set;
  * lie in a folder that every user can write, as {@code /tmp} is: the copy is
  * loaded only from a folder that no one but its owner (this user, or root)
  * can write, so that no other user can put a library of theirs in its place.
+ *
+ * <p>The loading doctor compiles this class and {@link LibraryFile} into its
+ * own jar too, under its own package, and calls {@link #platform(String,
+ * String)}, {@link #folder(Properties)} and {@link #refusal} to show where
+ * copies go and whether that folder would be refused, without loading or
+ * copying anything. So they use nothing but {@code java.*}.
  */
 final class CarriedLibrary {
     /** System property naming the folder that copies go into. */
@@ -56,14 +63,18 @@ final class CarriedLibrary {
      * none for it.
      */
     static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        String arch = System.getProperty("os.arch", "");
+        return platform(System.getProperty("os.name", ""), System.getProperty("os.arch", ""));
+    }
+
+    /** The platform, as {@link #platform()} names it, of a JVM whose {@code os.name} and {@code os.arch} are these. */
+    static String platform(String osName, String osArch) {
+        String os = osName.toLowerCase(Locale.ROOT);
         boolean windows = os.startsWith("windows");
         if (!windows && !os.equals("linux")) {
             return null;
         }
-        String machine = arch.equals("amd64") || arch.equals("x86_64") ? (windows ? "x64" : "x86_64")
-                : arch.equals("x86") || arch.matches("i[3-6]86") ? "x86" : null;
+        String machine = osArch.equals("amd64") || osArch.equals("x86_64") ? (windows ? "x64" : "x86_64")
+                : osArch.equals("x86") || osArch.matches("i[3-6]86") ? "x86" : null;
         return machine == null ? null : (windows ? "windows-" : "linux-") + machine;
     }
 
@@ -74,12 +85,17 @@ final class CarriedLibrary {
 
     /** The folder that copies go into: {@code jqel.native.dir}, or {@code jqel-<user>} in the temporary folder. */
     static File folder() {
-        String named = System.getProperty(DIR_PROPERTY, "");
+        return folder(System.getProperties());
+    }
+
+    /** The folder that copies go into, as {@link #folder()} says, for a JVM of these system properties. */
+    static File folder(Properties properties) {
+        String named = properties.getProperty(DIR_PROPERTY, "");
         if (!named.isEmpty()) {
             return new File(named);
         }
-        String user = System.getProperty("user.name", "").replaceAll("[^A-Za-z0-9._-]", "_");
-        return new File(System.getProperty("java.io.tmpdir"), "jqel-" + user);
+        String user = properties.getProperty("user.name", "").replaceAll("[^A-Za-z0-9._-]", "_");
+        return new File(properties.getProperty("java.io.tmpdir"), "jqel-" + user);
     }
 
     /**
@@ -154,42 +170,57 @@ final class CarriedLibrary {
     }
 
     /**
-     * {@code folder}, made if missing. Where the file system has POSIX
-     * permissions, a new folder is its owner's alone, and one that another
-     * user owns, or that its group or others may write, is refused.
+     * {@code folder}, made if missing, its owner's alone where the file
+     * system has POSIX permissions; refused as {@link #refusal} says.
      */
     private static Path privateFolder(Path folder) throws IOException {
-        boolean posix = FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
-        FileAttribute<?>[] attributes = posix
+        FileAttribute<?>[] attributes = posix()
                 ? new FileAttribute<?>[] {PosixFilePermissions.asFileAttribute(OWNER_ONLY)}
                 : new FileAttribute<?>[0];
         if (!Files.isDirectory(folder)) {
             Files.createDirectories(folder, attributes);
         }
-        if (!posix) {
-            return folder;
-        }
-        PosixFileAttributes a = Files.getFileAttributeView(folder, PosixFileAttributeView.class).readAttributes();
-        Set<PosixFilePermission> p = a.permissions();
-        if (p.contains(PosixFilePermission.GROUP_WRITE) || p.contains(PosixFilePermission.OTHERS_WRITE)) {
-            throw new IOException(folder + " may be written by users other than its owner");
-        }
-        UserPrincipal owner = a.owner();
-        if (!owner.getName().equals("root") && !owner.equals(me(folder))) {
-            throw new IOException(folder + " belongs to " + owner.getName() + ", another user");
+        String refused = refusal(folder, System.getProperty("user.name", ""));
+        if (refused != null) {
+            throw new IOException(refused);
         }
         return folder;
     }
 
+    private static boolean posix() {
+        return FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
+    }
+
     /**
-     * This user, as the file system names owners; where it knows no user of
-     * the name that Java gives (a process whose user has no name, as in some
+     * Why a folder that exists may not hold a copy for the user {@code
+     * user}, or null if it may. Where the file system has POSIX
+     * permissions, one that its group or others may write is refused, and
+     * one that another user than this one or root owns. Elsewhere none is.
+     */
+    static String refusal(Path folder, String user) throws IOException {
+        if (!posix()) {
+            return null;
+        }
+        PosixFileAttributes a = Files.getFileAttributeView(folder, PosixFileAttributeView.class).readAttributes();
+        Set<PosixFilePermission> p = a.permissions();
+        if (p.contains(PosixFilePermission.GROUP_WRITE) || p.contains(PosixFilePermission.OTHERS_WRITE)) {
+            return folder + " may be written by users other than its owner";
+        }
+        UserPrincipal owner = a.owner();
+        if (!owner.getName().equals("root") && !owner.equals(me(folder, user))) {
+            return folder + " belongs to " + owner.getName() + ", another user";
+        }
+        return null;
+    }
+
+    /**
+     * The user {@code user}, as the file system names owners; where it knows
+     * no user of that name (a process whose user has no name, as in some
      * containers), the owner of a file this process makes there.
      */
-    private static UserPrincipal me(Path folder) throws IOException {
+    private static UserPrincipal me(Path folder, String user) throws IOException {
         try {
-            return folder.getFileSystem().getUserPrincipalLookupService()
-                    .lookupPrincipalByName(System.getProperty("user.name", ""));
+            return folder.getFileSystem().getUserPrincipalLookupService().lookupPrincipalByName(user);
         } catch (IOException e) {
             Path probe = Files.createTempFile(folder, "owner", ".probe");
             try {

@@ -13,7 +13,8 @@ import java.security.NoSuchAlgorithmException;
  * What a library file records of itself, and how its bytes are read and
  * hashed. Our Linux library carries its version as the string
  * "@(#)JQelAgtMsg 1.0.0", as what(1) finds it; the DLL carries it in its
- * version resource, as the UTF-16 value of the key "FileVersion".
+ * version resource, as the UTF-16 value of the key "FileVersion". The
+ * loading doctor compiles it too (see {@link CarriedLibrary}).
  */
 final class LibraryFile {
     /** No library of ours comes near this; a file past it is not read whole. */
