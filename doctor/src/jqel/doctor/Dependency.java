@@ -97,8 +97,7 @@ final class Dependency {
             return Fault.LACKS_VERSION.found(what).cause(what + chain)
                     .remedy(system ? node.name + " is built for a newer system than this one: take the build of it made"
                             + " for this system's " + provider.name : provider.file + " is from another version of the"
-                            + " product; take the product's libraries from one installation of the version that "
-                            + node.name + " is made for")
+                            + " product; take all of the product's libraries from one installation of it")
                     .chain(node.chain()).files(node.file, provider.file);
         }
         if (node.undefined.isEmpty()) {
@@ -113,8 +112,8 @@ final class Dependency {
         String what = node.file + " needs " + String.join(", ", node.undefined) + ", which no library loaded with it defines";
         return Fault.LACKS.found(what).cause(what + chain)
                 .remedy(providers.isEmpty() ? "it was built against a library it does not name"
-                        : String.join(" or ", providers) + " is from another version of the product; take the product's"
-                        + " libraries from one installation of the version that " + node.name + " is made for")
+                        : String.join(" or ", providers) + " is from another version of the product; take all of the product's"
+                        + " libraries from one installation of it")
                 .chain(node.chain()).files(node.file);
     }
 
