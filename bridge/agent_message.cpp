@@ -4,6 +4,9 @@
 // code unchanged. They make no JNI call and never touch the environment or the
 // receiver.
 #include "conventions.h"
+// The declarations javac writes from the Java class: a native whose Java
+// signature changed no longer matches its definition here.
+#include "com_brenn_varnis_tq_api_jqel_JQelAgentMessage.h"
 
 extern "C" {
 

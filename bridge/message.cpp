@@ -7,6 +7,9 @@
 // there with a Java exception pending and makes no further JNI call but those
 // that give back what it took.
 #include "conventions.h"
+// The declarations javac writes from the Java class: a native whose Java
+// signature changed no longer matches its definition here.
+#include "com_brenn_varnis_tq_api_jqel_JQelMessage.h"
 
 using jqel::call_agent;
 using jqel::kExceptionPending;

@@ -20,36 +20,19 @@ set_target_properties(JQelAgtMsg PROPERTIES PREFIX "")
 
 # ---- exports ----------------------------------------------------------------
 #
-# The natives, one row each: the source that defines it, its class, its method
-# and the bytes of its arguments on 32-bit x86 (JNIEnv* 4, receiver 4, handle 8,
-# each String 4). On x86 they are __stdcall (JNICALL) and a Windows JVM looks
-# them up as "_<JNI name>@<bytes>"; GCC names them "<JNI name>@<bytes>", so
-# the module-definition file maps one to the other. On x64 the plain JNI names
-# are exported. A native is exported once its source is part of the library.
-set(natives
-  "agent_message.cpp JQelAgentMessage QelAgtMessageSend 16"
-  "agent_message.cpp JQelAgentMessage QelAgtMessageAck 16"
-  "message.cpp JQelMessage QelGetCMA 20"
-  "message.cpp JQelMessage QelSetCMA 24"
-  "message.cpp JQelMessage QelRemoveCMA 20"
-  "message.cpp JQelMessage QelGetCMANames 16"
-  "mon_value.cpp JQelMonValue QelMonValueSend 16")
-get_target_property(sources JQelAgtMsg SOURCES)
+# The natives of bridge/CMakeLists.txt's list. On x86 they are __stdcall
+# (JNICALL) and a Windows JVM looks them up as "_<JNI name>@<bytes>"; GCC
+# names them "<JNI name>@<bytes>", so the module-definition file maps one to
+# the other. On x64 the plain JNI names are exported.
+jqel_native_names(plain ${JQEL_NATIVES})
+jqel_native_names(decorated ${JQEL_NATIVES} DECORATED)
 set(def "LIBRARY \"JQelAgtMsg.dll\"\nEXPORTS\n")
-foreach(row IN LISTS natives)
-  separate_arguments(row UNIX_COMMAND "${row}")
-  list(GET row 0 source)
-  list(GET row 1 class)
-  list(GET row 2 method)
-  list(GET row 3 bytes)
-  if(NOT source IN_LIST sources)
-    continue()
-  endif()
-  set(name Java_com_brenn_varnis_tq_api_jqel_${class}_${method})
+foreach(name IN ZIP_LISTS plain decorated)
   if(x86)
-    string(APPEND def "  _${name}@${bytes} = ${name}@${bytes}\n")
+    string(REGEX REPLACE "^_" "" gcc_name "${name_1}")
+    string(APPEND def "  ${name_1} = ${gcc_name}\n")
   else()
-    string(APPEND def "  ${name}\n")
+    string(APPEND def "  ${name_0}\n")
   endif()
 endforeach()
 file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/JQelAgtMsg.def CONTENT "${def}")

@@ -34,6 +34,11 @@
 
 #include "jni_slot_names.h"
 #include "pe_loader.h"
+// The natives' declarations, which javac writes from the Java classes: the
+// definitions below must keep their signatures.
+#include "com_brenn_varnis_tq_api_jqel_JQelAgentMessage.h"
+#include "com_brenn_varnis_tq_api_jqel_JQelMessage.h"
+#include "com_brenn_varnis_tq_api_jqel_JQelMonValue.h"
 
 namespace {
 
@@ -107,18 +112,23 @@ void* const* windows_table() {
   return made;
 }
 
-// The DLL's seven natives, by the names a 32-bit Windows JVM looks up:
-// "_<JNI name>@<argument bytes>".
-enum Native { kSend, kAck, kMonValueSend, kSetCma, kGetCma, kRemoveCma, kCmaNames, kNatives };
+// The DLL's natives, as the Java classes declare them (natives.inc, which
+// the build writes from their declarations), by the names a 32-bit Windows
+// JVM looks up: "_<JNI name>@<argument bytes>".
+enum Native {
+#define JQEL_NATIVE(cls, method, bytes) k##cls##_##method,
+#include "natives.inc"
+#undef JQEL_NATIVE
+  kNatives
+};
 struct Export {
   char const* method;  // class_method
   int bytes;
 };
 constexpr Export kExports[kNatives] = {
-    {"JQelAgentMessage_QelAgtMessageSend", 16}, {"JQelAgentMessage_QelAgtMessageAck", 16},
-    {"JQelMonValue_QelMonValueSend", 16},       {"JQelMessage_QelSetCMA", 24},
-    {"JQelMessage_QelGetCMA", 20},              {"JQelMessage_QelRemoveCMA", 20},
-    {"JQelMessage_QelGetCMANames", 16},
+#define JQEL_NATIVE(cls, method, bytes) {#cls "_" #method, bytes},
+#include "natives.inc"
+#undef JQEL_NATIVE
 };
 std::string export_name(Native n) {
   return "_Java_com_brenn_varnis_tq_api_jqel_" + std::string(kExports[n].method) + "@" +
@@ -183,37 +193,37 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(
     JNIEnv* env, jclass cls, jlong handle) {
-  return call_dll(env, kSend, cls, handle);
+  return call_dll(env, kJQelAgentMessage_QelAgtMessageSend, cls, handle);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(
     JNIEnv* env, jclass cls, jlong handle) {
-  return call_dll(env, kAck, cls, handle);
+  return call_dll(env, kJQelAgentMessage_QelAgtMessageAck, cls, handle);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMonValue_QelMonValueSend(
     JNIEnv* env, jclass cls, jlong handle) {
-  return call_dll(env, kMonValueSend, cls, handle);
+  return call_dll(env, kJQelMonValue_QelMonValueSend, cls, handle);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelSetCMA(
     JNIEnv* env, jobject self, jlong handle, jstring name, jstring value) {
-  return call_dll(env, kSetCma, self, handle, name, value);
+  return call_dll(env, kJQelMessage_QelSetCMA, self, handle, name, value);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
     JNIEnv* env, jobject self, jlong handle, jstring name) {
-  return call_dll(env, kGetCma, self, handle, name);
+  return call_dll(env, kJQelMessage_QelGetCMA, self, handle, name);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelRemoveCMA(
     JNIEnv* env, jobject self, jlong handle, jstring name) {
-  return call_dll(env, kRemoveCma, self, handle, name);
+  return call_dll(env, kJQelMessage_QelRemoveCMA, self, handle, name);
 }
 
 JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
     JNIEnv* env, jobject self, jlong handle) {
-  return call_dll(env, kCmaNames, self, handle);
+  return call_dll(env, kJQelMessage_QelGetCMANames, self, handle);
 }
 
 }  // extern "C"

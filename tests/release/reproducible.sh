@@ -20,13 +20,14 @@
 # Authenticode signature osslsigncode accepts, and
 # rejects once one byte of it changes, and which still meets check_dll.py and
 # passes the native suite through the PE loader.
-# usage: reproducible.sh <scratch-dir> <version> <qemu-i386> <folder of jqel_dll_tests_*>
+# usage: reproducible.sh <scratch-dir> <version> <exports> <qemu-i386> <folder of jqel_dll_tests_*>
 #          <folder of the suite's jars> <the JUnit suite's command line for run_junit.sh...>
-# (<version>: the project's, which names the archives)
+# (<version>: the project's, which names the archives; <exports>: the names
+# the DLL must export, one a line)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=$1 version=$2 qemu=$3 runner=$4 runner_java=$5
-shift 5
+work=$1 version=$2 exports=$3 qemu=$4 runner=$5 runner_java=$6
+shift 6
 junit=("$@")
 source "$src/tests/lib.sh"
 source "$src/tools/archives.sh"
@@ -174,7 +175,7 @@ for file in "$dll" "$signed/JQelAgtMsg.dll"; do
   [ "$file" = "$dll" ] || which=signed
   if python3 "$src/tests/windows/check_dll.py" --objdump i686-w64-mingw32-objdump \
        --windres i686-w64-mingw32-windres --arch x86 --version "$version" \
-       --exports "$src/tests/exports/windows-x86.txt" "$file" >"$work/check_dll_$which.log" 2>&1; then
+       --exports "$exports" "$file" >"$work/check_dll_$which.log" 2>&1; then
     ok "the $which DLL's tables and PE rules (check_dll.py)"
   else
     fail "the $which DLL's tables or PE rules:"; grep -v '^ok' "$work/check_dll_$which.log"
