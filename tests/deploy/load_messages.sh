@@ -188,6 +188,7 @@ carried() {  # <what> <jqel.native.dir> <expected>
   classpath="$classpath:$native_jar" PROBE_LIBRARY_PATH=$work/empty PROBE_JVM_ARG=-Djqel.native.dir=$2 \
     probe "$1" plain "$3" "${agent_path[@]}"
 }
+rm -rf "$work/native"  # copies an earlier run left
 carried "library carried in a jar" "$work/native" "loaded; QelAgtMessageSend returned 1"
 copy=$(ls "$work"/native/*/libJQelAgtMsg.so)
 entry=META-INF/native/jqel/$(basename "$native_jar" .jar | sed 's/^jqel-native-[^-]*-//')/libJQelAgtMsg.so
