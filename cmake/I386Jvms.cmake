@@ -34,15 +34,9 @@ endif()
 # processes with vfork, so that it runs the emulator itself rather than its
 # 32-bit jspawnhelper, which this kernel cannot run.
 #
-# It interprets only. With its compilers on, under this emulator, every
-# preset's tests passed as well, but took as long on 2 cores (linux-x86 113 s
-# against 111, windows-x86 231 against 200 to 247: compiling under emulation
-# eats what compiled code saves), and the soak's resident memory moved by up
-# to 2.3 MiB with the compilers' work, against 0.2 interpreted, which blunts
-# its judgement of native leaks. (Under bookworm's emulator the compilers
-# crashed the JVM about one run in three, and Java 8 took -XX:+UseMembar and
-# Java 11 -Xshare:off to fail less often: all three were its lost thread
-# pointer, and none recurs under this one.)
+# It interprets only: under the emulator its compilers' work costs as much
+# as their code saves, and moves the process's resident memory, by which the
+# soak test judges native leaks.
 function(jqel_i386_java out feature)
   if(NOT DEFINED JQEL_JVM_${feature})
     message(FATAL_ERROR "No 32-bit JVM of Java ${feature} (tools/i386-jvms.sh knows 8, 11, 17 and 21)")
