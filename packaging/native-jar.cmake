@@ -10,6 +10,11 @@
 # JQEL_NATIVE_POM (configured files), JQEL_NATIVE_MAVEN (the artifact's
 # folder below the prefix) and JQEL_NATIVE_STAGE (a scratch folder).
 set(prefix "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+# Installs into different prefixes may run at once (the tests install one
+# build into a prefix each, in parallel): each stages in a folder of its own.
+string(SHA1 stage_key "${prefix}")
+string(SUBSTRING "${stage_key}" 0 12 stage_key)
+set(JQEL_NATIVE_STAGE "${JQEL_NATIVE_STAGE}/${stage_key}")
 file(REAL_PATH "${prefix}/${JQEL_NATIVE_LIBRARY}" library)
 get_filename_component(maven_dir "${prefix}/${JQEL_NATIVE_MAVEN}" ABSOLUTE)
 get_filename_component(version_dir "${maven_dir}" NAME)
