@@ -11,14 +11,14 @@
 extern "C" {
 
 JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(
-    JNIEnv*, jclass, jlong handle) {
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(JNIEnv*, jclass,
+                                                                     jlong handle) {
   return jqel::call_agent(qelagt_message_send, jqel::to_handle(handle));
 }
 
 JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(
-    JNIEnv*, jclass, jlong handle) {
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(JNIEnv*, jclass,
+                                                                    jlong handle) {
   return jqel::call_agent(qelagt_message_ack, jqel::to_handle(handle));
 }
 

@@ -58,13 +58,15 @@ char const* message_about(char (&buffer)[N], char const* what, char const* text)
 
 void throw_null_argument(JNIEnv* env, char const* what) {
   char message[96];
-  throw_new(env, "java/lang/NullPointerException", message_about(message, what, " == null"));
+  throw_new(env, "java/lang/NullPointerException",
+            message_about(message, what, " == null"));
 }
 
 void throw_unconvertible(JNIEnv* env, char const* what) {
   char message[96];
   throw_new(env, "java/lang/IllegalArgumentException",
-            message_about(message, what, " cannot be converted to the agent's native encoding"));
+            message_about(message, what,
+                          " cannot be converted to the agent's native encoding"));
 }
 
 namespace {
@@ -100,8 +102,7 @@ bool is_modified_utf8(char const* bytes) {
       // Two bytes carry U+0080 to U+07FF, or U+0000 as C0 80.
       if (s[0] < 0xC2 && !(s[0] == 0xC0 && s[1] == 0x80)) return false;
       s += 2;
-    } else if ((s[0] & 0xF0) == 0xE0 && continuation(s[1]) &&
-               continuation(s[2])) {
+    } else if ((s[0] & 0xF0) == 0xE0 && continuation(s[1]) && continuation(s[2])) {
       // Three bytes carry U+0800 to U+FFFF, surrogates included.
       if (s[0] == 0xE0 && s[1] < 0xA0) return false;
       s += 3;

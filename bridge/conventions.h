@@ -42,16 +42,16 @@ inline QelHandle to_handle(jlong handle) {
 // the arguments, whoever popped them. Everywhere else there is one convention
 // and this is a plain call.
 #if defined(_WIN32) && defined(__i386__)
-extern "C" int jqel_agent_call_any(void (*operation)(void), uintptr_t a,
-                                   uintptr_t b, uintptr_t c);
+extern "C" int jqel_agent_call_any(void (*operation)(void), uintptr_t a, uintptr_t b,
+                                   uintptr_t c);
 
 template <typename... P, typename... A>
 inline jint call_agent(int(QELAGT_CALL* operation)(P...), A... args) {
   static_assert(sizeof...(P) == sizeof...(A) && sizeof...(P) <= 3,
                 "agent operations take one to three word-sized arguments");
   uintptr_t const words[3] = {reinterpret_cast<uintptr_t>(static_cast<P>(args))...};
-  return jqel_agent_call_any(reinterpret_cast<void (*)(void)>(operation),
-                             words[0], words[1], words[2]);
+  return jqel_agent_call_any(reinterpret_cast<void (*)(void)>(operation), words[0],
+                             words[1], words[2]);
 }
 #else
 template <typename... P, typename... A>
@@ -117,7 +117,7 @@ class NativeStrings {
  private:
   static_assert(N > 0, "at least one string");
   JNIEnv* env_;
-  size_t count_ = 0;  // the arguments added
+  size_t count_ = 0;         // the arguments added
   jstring java_[N];          // read only where utf_ is set
   char const* utf_[N] = {};  // null: nothing borrowed
   char* native_[N] = {};     // null: nothing converted

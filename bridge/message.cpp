@@ -48,7 +48,8 @@ constexpr int kNamesPerFrame = 64;
 // soon as its string is stored. False, with a Java exception pending, if a
 // string could not be made. Inline, where the compiler agrees: called out of
 // line it cost more than all else the listing adds to its floor.
-inline bool store_names(JNIEnv* env, jobjectArray array, NameList& list, int from, int to) {
+inline bool store_names(JNIEnv* env, jobjectArray array, NameList& list, int from,
+                        int to) {
   for (int i = from; i < to; ++i) {
     jstring name = convertStringToUTF(list[i], env);
     if (name == nullptr && env->ExceptionCheck()) return false;
@@ -63,17 +64,14 @@ inline bool store_names(JNIEnv* env, jobjectArray array, NameList& list, int fro
 
 extern "C" {
 
-JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelSetCMA(
+JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelSetCMA(
     JNIEnv* env, jobject, jlong handle, jstring name, jstring value) {
   NativeStrings<2> args(env);
-  if (!args.add(name, "name") || !args.add(value, "value"))
-    return kExceptionPending;
+  if (!args.add(name, "name") || !args.add(value, "value")) return kExceptionPending;
   return call_agent(qelagt_cma_set, to_handle(handle), args[0], args[1]);
 }
 
-JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelRemoveCMA(
+JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelRemoveCMA(
     JNIEnv* env, jobject, jlong handle, jstring name) {
   NativeStrings<1> args(env);
   if (!args.add(name, "name")) return kExceptionPending;
@@ -83,8 +81,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelRemoveCMA(
 // Reads the CMA into myQelDataString, whatever the result code: a CMA the
 // agent gives no value reads as "". The value stays the agent's; it is never
 // freed here.
-JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
+JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
     JNIEnv* env, jobject self, jlong handle, jstring name) {
   NativeStrings<1> args(env);
   if (!args.add(name, "name")) return kExceptionPending;
@@ -107,8 +104,7 @@ Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMA(
 // Lists the message's CMA names into myStringArray, in the agent's order. A
 // name the converter cannot turn into a Java string is a null element. A call
 // that fails or finds no names leaves the field as it was.
-JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
+JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMessage_QelGetCMANames(
     JNIEnv* env, jobject self, jlong handle) {
   char** names = nullptr;
   int count = 0;

@@ -9,8 +9,7 @@
 
 extern "C" {
 
-JNIEXPORT jint JNICALL
-Java_com_brenn_varnis_tq_api_jqel_JQelMonValue_QelMonValueSend(
+JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelMonValue_QelMonValueSend(
     JNIEnv*, jclass, jlong handle) {
   return jqel::call_agent(qelagt_monvalue_send, jqel::to_handle(handle));
 }

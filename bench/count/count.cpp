@@ -81,7 +81,8 @@ struct Natives {
 };
 
 Natives library_natives() {
-  return {"library", "libJQelAgtMsg.so",
+  return {"library",
+          "libJQelAgtMsg.so",
           bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageSend"),
           bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageAck"),
           bridge::native<bridge::PassThrough>("JQelMonValue", "QelMonValueSend"),
@@ -103,7 +104,8 @@ N floor_native(void* lib, char const* cls, char const* method) {
 Natives floor_natives() {
   void* lib = dlopen(JQEL_FLOOR_FILE, RTLD_NOW | RTLD_LOCAL);
   EXPECT_NE(lib, nullptr) << dlerror();
-  return {"floor", "libJQelBenchFloor.so",
+  return {"floor",
+          "libJQelBenchFloor.so",
           floor_native<bridge::PassThrough>(lib, "FloorAgentMessage", "send"),
           floor_native<bridge::PassThrough>(lib, "FloorAgentMessage", "ack"),
           floor_native<bridge::PassThrough>(lib, "FloorMonValue", "send"),
@@ -175,7 +177,8 @@ class Caller {
     jstring name = jvm.string(wide(kName));
     jstring value = jvm.string(wide(value_));
     // What remove removes: the same CMA for both mechanisms, planted anew.
-    if (c_.op == Op::kRemove) qelstub_put_cma(static_cast<uint64_t>(message_), kName, value_.c_str());
+    if (c_.op == Op::kRemove)
+      qelstub_put_cma(static_cast<uint64_t>(message_), kName, value_.c_str());
     jint rc = -1;
     switch (c_.op) {
       case Op::kSend: rc = call(n, n.send, jvm, jclass{}, message_); break;
@@ -188,12 +191,14 @@ class Caller {
     }
     EXPECT_FALSE(jvm.exception_pending()) << n.mechanism;
     if (c_.op == Op::kGet) {
-      EXPECT_EQ(fake::Jvm::text(jvm.field(self, "myQelDataString")), wide(value_)) << n.mechanism;
+      EXPECT_EQ(fake::Jvm::text(jvm.field(self, "myQelDataString")), wide(value_))
+          << n.mechanism;
     } else if (c_.op == Op::kNames) {
       fake::Object const* array = jvm.field(self, "myStringArray");
       char last[32];
       std::snprintf(last, sizeof last, "cma-name-%07d", c_.names - 1);
-      EXPECT_TRUE(array != nullptr && array->elements.size() == static_cast<size_t>(c_.names) &&
+      EXPECT_TRUE(array != nullptr &&
+                  array->elements.size() == static_cast<size_t>(c_.names) &&
                   fake::Jvm::text(array->elements.back()) == wide(last))
           << n.mechanism << " listed the wrong names";
     }
@@ -221,7 +226,8 @@ void run(Case const& c, Natives const (&mechanisms)[2]) {
   jlong message = static_cast<jlong>(qelstub_new_message());
   jlong monvalue = static_cast<jlong>(qelstub_new_monvalue());
   if (c.op == Op::kAck) {
-    EXPECT_EQ(qelagt_message_send(reinterpret_cast<QelHandle>(message)), 0);  // so that acknowledging succeeds
+    EXPECT_EQ(qelagt_message_send(reinterpret_cast<QelHandle>(message)),
+              0);  // so that acknowledging succeeds
   }
   Caller const one(c, message, monvalue);
   std::string label = std::string(c.label) + "|" + std::to_string(c.calls);

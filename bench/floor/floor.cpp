@@ -37,8 +37,8 @@ FLOOR(FloorMonValue, send)(JNIEnv*, jclass, jlong handle) {
   return qelagt_monvalue_send(to_handle(handle));
 }
 
-FLOOR(FloorMessage, set)(JNIEnv* env, jobject, jlong handle, jstring name,
-                         jstring value) {
+FLOOR(FloorMessage, set)
+(JNIEnv* env, jobject, jlong handle, jstring name, jstring value) {
   char const* name_utf = env->GetStringUTFChars(name, nullptr);
   char* native_name = convertStringFromUTF(name_utf);
   char const* value_utf = env->GetStringUTFChars(value, nullptr);
@@ -60,8 +60,7 @@ FLOOR(FloorMessage, remove)(JNIEnv* env, jobject, jlong handle, jstring name) {
   return rc;
 }
 
-FLOOR(FloorMessage, get)(JNIEnv* env, jobject self, jlong handle,
-                         jstring name) {
+FLOOR(FloorMessage, get)(JNIEnv* env, jobject self, jlong handle, jstring name) {
   char const* name_utf = env->GetStringUTFChars(name, nullptr);
   char* native_name = convertStringFromUTF(name_utf);
   jclass cls = env->GetObjectClass(self);

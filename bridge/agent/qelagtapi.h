@@ -60,16 +60,14 @@ QELAGT_API int QELAGT_CALL qelagt_cma_get(QelHandle message, char const* name,
                                           char** value);
 
 // Ordinal 39. Removes the CMA `name` from the message.
-QELAGT_API int QELAGT_CALL qelagt_cma_remove(QelHandle message,
-                                             char const* name);
+QELAGT_API int QELAGT_CALL qelagt_cma_remove(QelHandle message, char const* name);
 
 // Ordinal 40. Lists the names of the message's CMAs.
 // On result 0, *names and *count are set and *names holds *count strings.
 // The array and every string in it pass to the caller, who releases each with
 // the C runtime's free(). On another result only *names is meaningful (null
 // unless the agent set it) and the caller frees just that pointer.
-QELAGT_API int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names,
-                                            int* count);
+QELAGT_API int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names, int* count);
 
 #ifdef __cplusplus
 }

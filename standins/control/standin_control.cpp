@@ -48,8 +48,7 @@ STANDIN(jint, sentCount)(JNIEnv*, jclass, jlong h) {
 STANDIN(jint, ackCount)(JNIEnv*, jclass, jlong h) {
   return qelstub_ack_count(static_cast<uint64_t>(h));
 }
-STANDIN(jint, putCma)(JNIEnv* env, jclass, jlong h, jbyteArray name,
-                      jbyteArray value) {
+STANDIN(jint, putCma)(JNIEnv* env, jclass, jlong h, jbyteArray name, jbyteArray value) {
   return qelstub_put_cma(static_cast<uint64_t>(h), bytes(env, name).c_str(),
                          bytes(env, value).c_str());
 }

@@ -15,7 +15,7 @@
 namespace {
 
 thread_local int fail_from_utf_in = -1;  // calls left before a forced failure
-thread_local int refs_left_to_jvm = 0;    // by each convertStringToUTF
+thread_local int refs_left_to_jvm = 0;   // by each convertStringToUTF
 
 constexpr uint64_t kHighBits = 0x8080808080808080u;
 
@@ -70,8 +70,8 @@ size_t modified_utf8_sequence(unsigned char const* s) {
 // (ED A0..AF xx) followed by the three-byte form of a low surrogate
 // (ED B0..BF xx): modified UTF-8's spelling of a character beyond U+FFFF.
 bool surrogate_pair(unsigned char const* s) {
-  return s[0] == 0xED && (s[1] & 0xF0) == 0xA0 && s[3] == 0xED &&
-         (s[4] & 0xF0) == 0xB0 && continuation(s[5]);
+  return s[0] == 0xED && (s[1] & 0xF0) == 0xA0 && s[3] == 0xED && (s[4] & 0xF0) == 0xB0 &&
+         continuation(s[5]);
 }
 
 // Writes the four bytes of the character whose surrogate pair is the six
@@ -104,16 +104,16 @@ size_t decode_native(unsigned char const* s, bool after_lone_high, jchar* out,
     return 2;
   }
   if ((c & 0xF0) == 0xE0 && continuation(s[1]) && continuation(s[2])) {
-    auto u = static_cast<jchar>(((c & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) |
-                                (s[2] & 0x3Fu));
+    auto u =
+        static_cast<jchar>(((c & 0x0Fu) << 12) | ((s[1] & 0x3Fu) << 6) | (s[2] & 0x3Fu));
     if (u < 0x800 || (after_lone_high && u >= 0xDC00 && u <= 0xDFFF)) return 0;
     out[0] = u;
     return 3;
   }
   if (c >= 0xF0 && c <= 0xF4 && continuation(s[1]) && continuation(s[2]) &&
       continuation(s[3])) {
-    char32_t cp = ((c & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) |
-                  ((s[2] & 0x3Fu) << 6) | (s[3] & 0x3Fu);
+    char32_t cp = ((c & 0x07u) << 18) | ((s[1] & 0x3Fu) << 12) | ((s[2] & 0x3Fu) << 6) |
+                  (s[3] & 0x3Fu);
     if (cp < 0x10000 || cp > 0x10FFFF) return 0;
     cp -= 0x10000;
     out[0] = static_cast<jchar>(0xD800 + (cp >> 10));
@@ -151,7 +151,8 @@ char* convertStringFromUTF(char const* utf) {
       } else {
         // A short run, as between the words of mixed text: byte by byte
         // costs less here than a call of ascii_run.
-        do ++i; while (i < n && s[i] < 0x80);
+        do ++i;
+        while (i < n && s[i] < 0x80);
       }
       continue;
     }

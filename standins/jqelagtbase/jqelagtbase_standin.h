@@ -25,7 +25,6 @@ JQELAGTBASE_API void qelconv_fail_next_from_utf(int skip);
 // to the JVM, as a converter may that looks up a class or converts through a
 // byte array. 0, the default, makes none.
 JQELAGTBASE_API void qelconv_leave_local_refs(int count);
-
 }
 
 #endif

@@ -177,8 +177,7 @@ int QELAGT_CALL qelagt_monvalue_send(QelHandle monvalue) {
   return QELSTUB_OK;
 }
 
-int QELAGT_CALL qelagt_cma_set(QelHandle message, char const* name,
-                               char const* value) {
+int QELAGT_CALL qelagt_cma_set(QelHandle message, char const* name, char const* value) {
   int code;
   std::lock_guard<std::mutex> lock(mutex);
   record(QELSTUB_OP_CMA_SET, message, name, value);
@@ -190,8 +189,7 @@ int QELAGT_CALL qelagt_cma_set(QelHandle message, char const* name,
   return QELSTUB_OK;
 }
 
-int QELAGT_CALL qelagt_cma_get(QelHandle message, char const* name,
-                               char** value) {
+int QELAGT_CALL qelagt_cma_get(QelHandle message, char const* name, char** value) {
   int code;
   std::lock_guard<std::mutex> lock(mutex);
   record(QELSTUB_OP_CMA_GET, message, name, nullptr);
@@ -229,8 +227,7 @@ int QELAGT_CALL qelagt_cma_remove(QelHandle message, char const* name) {
   return QELSTUB_OK;
 }
 
-int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names,
-                                 int* count) {
+int QELAGT_CALL qelagt_cma_names(QelHandle message, char*** names, int* count) {
   int code;
   std::lock_guard<std::mutex> lock(mutex);
   record(QELSTUB_OP_CMA_NAMES, message, nullptr, nullptr);
@@ -319,7 +316,9 @@ void qelstub_next_get_leaves(int code, char const* value) {
   next.get_value = value ? value : "";
 }
 
-void qelstub_next_get_leaves_slot_null(int code) { qelstub_next_get_leaves(code, nullptr); }
+void qelstub_next_get_leaves_slot_null(int code) {
+  qelstub_next_get_leaves(code, nullptr);
+}
 
 void qelstub_next_names_count(int count) {
   next.names_count_set = true;

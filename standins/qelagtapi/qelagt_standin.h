@@ -22,9 +22,9 @@ extern "C" {
 // Result codes of the stand-in agent.
 enum {
   QELSTUB_OK = 0,
-  QELSTUB_E_UNKNOWN_HANDLE = 1,    // the handle names no live object
-  QELSTUB_E_WRONG_KIND = 2,        // a message operation on a monitor value, or the reverse
-  QELSTUB_E_NO_SUCH_CMA = 3,       // get or remove of a CMA the message does not have
+  QELSTUB_E_UNKNOWN_HANDLE = 1,  // the handle names no live object
+  QELSTUB_E_WRONG_KIND = 2,      // a message operation on a monitor value, or the reverse
+  QELSTUB_E_NO_SUCH_CMA = 3,     // get or remove of a CMA the message does not have
   QELSTUB_E_INVALID_ARGUMENT = 4,  // a null name, value or out pointer
   QELSTUB_E_NOT_SENT = 5           // acknowledge of a message never sent
 };
@@ -57,8 +57,7 @@ QELAGT_API int qelstub_ack_count(uint64_t handle);
 
 // Adds or replaces a CMA with arbitrary native bytes, bypassing the bridge,
 // so that tests can plant names and values that do not convert.
-QELAGT_API int qelstub_put_cma(uint64_t handle, char const* name,
-                               char const* value);
+QELAGT_API int qelstub_put_cma(uint64_t handle, char const* name, char const* value);
 
 // The calling thread's next call of `op` does nothing but return `code`.
 // For CMA names it also hands over an empty array (which the caller frees).

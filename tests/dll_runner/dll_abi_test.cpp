@@ -62,7 +62,8 @@ TEST(DllAbi, EveryNativeRunsOnAStackAlignedTo4BytesOnlyAndPopsExactlyItsArgument
       ASSERT_EQ(words.size() * 4, static_cast<size_t>(r.bytes));
       fake::Jvm::enter_native(env);
       pe::begin_call();
-      pe::Call c = pe::call(r.function, words.data(), static_cast<int>(words.size()), misalign);
+      pe::Call c =
+          pe::call(r.function, words.data(), static_cast<int>(words.size()), misalign);
       EXPECT_EQ(c.popped, r.bytes);
       EXPECT_EQ(c.result, 0u);
       EXPECT_EQ(pe::end_call(), std::vector<std::string>{});
@@ -96,7 +97,8 @@ struct DllFile {
     size_t section = optional() + u16(coff() + 16);
     for (int i = 0; i < u16(coff() + 2); ++i, section += 40) {
       uint32_t address = u32(section + 12), size = u32(section + 8);
-      if (rva >= address && rva - address < size) return u32(section + 20) + rva - address;
+      if (rva >= address && rva - address < size)
+        return u32(section + 20) + rva - address;
     }
     ADD_FAILURE() << "no section holds " << rva;
     return 0;
@@ -134,7 +136,8 @@ std::vector<std::string> free_then_malloc_again() {
       pe::bound_import(dll, "JQelAgtbase.dll", "?convertStringFromUTF@@YAPADPBD@Z");
   void const* release = pe::bound_import(dll, "MSVCR80.dll", "free");
   void const* allocate = pe::bound_import(dll, "MSVCR80.dll", "malloc");
-  if (from_utf == nullptr || release == nullptr || allocate == nullptr) return {"not bound"};
+  if (from_utf == nullptr || release == nullptr || allocate == nullptr)
+    return {"not bound"};
   auto call = [](void const* function, auto argument) {
     std::vector<uint32_t> words = pe::to_words(argument);
     return pe::call(function, words.data(), static_cast<int>(words.size()), 4).result;
@@ -146,7 +149,8 @@ std::vector<std::string> free_then_malloc_again() {
   uint32_t again = call(allocate, static_cast<uint32_t>(text.size() + 1));
   call(release, again);
   std::vector<std::string> faults = pe::end_call();
-  if (again != block) faults.push_back("the C library gave another block: the row proves nothing");
+  if (again != block)
+    faults.push_back("the C library gave another block: the row proves nothing");
   return faults;
 }
 
@@ -181,12 +185,15 @@ TEST(DllLoader, JudgesExactlyWhatTheDllDoesAndIs) {
          return load_patched([](DllFile& f) {
            // DllMain is "mov $1, %eax; ret $12": make it move 0.
            size_t entry = f.offset(f.u32(f.optional() + 16));
-           ASSERT_EQ(f.bytes.at(entry), 0xB8) << "DllMain no longer starts with mov $1, %eax";
-           ASSERT_EQ(f.u32(entry + 1), 1u) << "DllMain no longer starts with mov $1, %eax";
+           ASSERT_EQ(f.bytes.at(entry), 0xB8)
+               << "DllMain no longer starts with mov $1, %eax";
+           ASSERT_EQ(f.u32(entry + 1), 1u)
+               << "DllMain no longer starts with mov $1, %eax";
            f.put32(entry + 1, 0);
          });
        },
-       {"patched: the entry point did not answer TRUE to notification 1 or did not pop its 12 "
+       {"patched: the entry point did not answer TRUE to notification 1 or did not pop "
+        "its 12 "
         "bytes"}},
   };
   for (auto const& r : rows) {

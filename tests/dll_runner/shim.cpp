@@ -70,15 +70,15 @@ struct Forward<R (*)(JNIEnv*, A...), Slot> {
 // of the slot's arguments but the first.
 template <size_t I>
 void JQEL_WINDOWS_ENTRY trap(View* view) {
-  std::string message = std::string("the DLL called the JNI function ") + jni_slots::kNames[I] +
-                        ", which the test JNIEnv does not forward (tests/dll_runner/shim.cpp)";
+  std::string message =
+      std::string("the DLL called the JNI function ") + jni_slots::kNames[I] +
+      ", which the test JNIEnv does not forward (tests/dll_runner/shim.cpp)";
   view->real->FatalError(message.c_str());
 }
 
-#define JQEL_FORWARD(name)                                        \
-  table[offsetof(JNINativeInterface_, name) / sizeof(void*)] =    \
-      reinterpret_cast<void*>(&Forward<decltype(JNINativeInterface_::name), \
-                                       &JNINativeInterface_::name>::call)
+#define JQEL_FORWARD(name)                                                              \
+  table[offsetof(JNINativeInterface_, name) / sizeof(void*)] = reinterpret_cast<void*>( \
+      &Forward<decltype(JNINativeInterface_::name), &JNINativeInterface_::name>::call)
 
 // The view's function table, made once.
 void* const* windows_table() {
@@ -147,7 +147,8 @@ std::string load_dll() {
   if (dll == nullptr) return error;
   for (int n = 0; n < kNatives; ++n) {
     natives[n] = pe::find_export(dll, export_name(static_cast<Native>(n)));
-    if (natives[n] == nullptr) return std::string(path) + " has no export " + export_name(static_cast<Native>(n));
+    if (natives[n] == nullptr)
+      return std::string(path) + " has no export " + export_name(static_cast<Native>(n));
   }
   return "";
 }
@@ -164,11 +165,13 @@ jint call_dll(JNIEnv* env, Native n, A... args) {
   pe::Call c = pe::call(natives[n], words.data(), count, 4 + 4 * (calls++ % 3));
   std::vector<std::string> faults = pe::end_call();
   if (c.popped != 4 * count)
-    faults.push_back("popped " + std::to_string(c.popped) + " bytes of " + std::to_string(4 * count));
+    faults.push_back("popped " + std::to_string(c.popped) + " bytes of " +
+                     std::to_string(4 * count));
   if (!faults.empty()) {
     std::string message = export_name(n);
     for (auto const& f : faults) message += "; " + f;
-    if (env->ExceptionCheck()) env->ExceptionClear();  // the fault is what the test must see
+    if (env->ExceptionCheck())
+      env->ExceptionClear();  // the fault is what the test must see
     jclass error = env->FindClass("java/lang/AssertionError");
     if (error != nullptr) env->ThrowNew(error, message.c_str());
   }
@@ -183,7 +186,8 @@ extern "C" {
 // fails the load with the loader's reason.
 JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
   JNIEnv* env = nullptr;
-  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_8) != JNI_OK) return JNI_ERR;
+  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_8) != JNI_OK)
+    return JNI_ERR;
   std::string error = load_dll();
   if (error.empty()) return JNI_VERSION_1_8;
   jclass link_error = env->FindClass("java/lang/UnsatisfiedLinkError");
@@ -191,13 +195,17 @@ JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
   return JNI_ERR;
 }
 
-JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(
-    JNIEnv* env, jclass cls, jlong handle) {
+JNIEXPORT jint JNICALL
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageSend(JNIEnv* env,
+                                                                     jclass cls,
+                                                                     jlong handle) {
   return call_dll(env, kJQelAgentMessage_QelAgtMessageSend, cls, handle);
 }
 
-JNIEXPORT jint JNICALL Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(
-    JNIEnv* env, jclass cls, jlong handle) {
+JNIEXPORT jint JNICALL
+Java_com_brenn_varnis_tq_api_jqel_JQelAgentMessage_QelAgtMessageAck(JNIEnv* env,
+                                                                    jclass cls,
+                                                                    jlong handle) {
   return call_dll(env, kJQelAgentMessage_QelAgtMessageAck, cls, handle);
 }
 

@@ -34,8 +34,9 @@ bool keeps_tls_across_signal(const char* who) {
   std::raise(SIGUSR1);
   const void* after = own_marker();
   if (before != after) {
-    std::printf("%s: its thread-local data moved from %p to %p when a signal handler returned\n",
-                who, before, after);
+    std::printf(
+        "%s: its thread-local data moved from %p to %p when a signal handler returned\n",
+        who, before, after);
     return false;
   }
   return true;

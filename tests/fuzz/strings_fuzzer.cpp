@@ -55,19 +55,21 @@ class AbortOnFailure : public testing::ScopedFakeTestPartResultReporter {
   testing::TestPartResultArray results_;
 };
 
-#define CHECK(condition)                                                           \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
+#define CHECK(condition)                                                                 \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                \
-    }                                                                              \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 struct Natives {
   bridge::SetCma set = bridge::native<bridge::SetCma>("JQelMessage", "QelSetCMA");
   bridge::GetCma get = bridge::native<bridge::GetCma>("JQelMessage", "QelGetCMA");
-  bridge::RemoveCma remove = bridge::native<bridge::RemoveCma>("JQelMessage", "QelRemoveCMA");
-  bridge::GetCmaNames names = bridge::native<bridge::GetCmaNames>("JQelMessage", "QelGetCMANames");
+  bridge::RemoveCma remove =
+      bridge::native<bridge::RemoveCma>("JQelMessage", "QelRemoveCMA");
+  bridge::GetCmaNames names =
+      bridge::native<bridge::GetCmaNames>("JQelMessage", "QelGetCMANames");
 };
 
 // The stand-in converter's native encoding of Java chars: UTF-8, with a
@@ -177,8 +179,8 @@ void native_to_java(Natives const& natives, std::string const& bytes) {
 void with_failure(Natives const& natives, uint8_t which, std::u16string const& text,
                   std::string const& bytes) {
   static char const* const kFunctions[] = {
-      "GetStringUTFChars", "GetObjectClass", "GetFieldID", "NewStringUTF", "NewString",
-      "FindClass", "NewObjectArray", "PushLocalFrame"};
+      "GetStringUTFChars", "GetObjectClass", "GetFieldID",     "NewStringUTF",
+      "NewString",         "FindClass",      "NewObjectArray", "PushLocalFrame"};
   constexpr unsigned kCount = sizeof kFunctions / sizeof kFunctions[0];
   fake::Jvm jvm;
   jobject self = jvm.message();
@@ -187,7 +189,8 @@ void with_failure(Natives const& natives, uint8_t which, std::u16string const& t
   qelstub_put_cma(static_cast<uint64_t>(handle), bytes.c_str(), "v");
   // Enough names besides for the listing to push a frame of local references.
   for (int i = 0; i < 16; ++i)
-    qelstub_put_cma(static_cast<uint64_t>(handle), ("n" + std::to_string(i)).c_str(), "v");
+    qelstub_put_cma(static_cast<uint64_t>(handle), ("n" + std::to_string(i)).c_str(),
+                    "v");
   unsigned pick = which % (kCount + 1), nth = which / (kCount + 1) % 4;
   if (pick == kCount) {
     qelconv_fail_next_from_utf(static_cast<int>(nth));

@@ -32,9 +32,7 @@ class DllEnvironment : public ::testing::Environment {
     ASSERT_NE(dll, nullptr) << error;
   }
   void TearDown() override {
-    if (dll != nullptr) {
-      EXPECT_TRUE(pe::detach(dll)) << "process detach";
-    }
+    if (dll != nullptr) { EXPECT_TRUE(pe::detach(dll)) << "process detach"; }
   }
 };
 ::testing::Environment* const environment =
@@ -86,8 +84,8 @@ void* symbol(std::string const& name) {
     return nullptr;
   }
 #ifdef _WIN32
-  void* p = reinterpret_cast<void*>(
-      GetProcAddress(static_cast<HMODULE>(lib), name.c_str()));
+  void* p =
+      reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(lib), name.c_str()));
 #else
   void* p = dlsym(lib, name.c_str());
 #endif

@@ -60,8 +60,8 @@ bool decode_modified_utf8(std::string const& bytes, std::u16string* out) {
       i += 2;
     } else if ((c & 0xF0) == 0xE0 && i + 2 < n && continuation(s[i + 1]) &&
                continuation(s[i + 2])) {
-      char16_t u = static_cast<char16_t>(
-          ((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F));
+      char16_t u = static_cast<char16_t>(((c & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) |
+                                         (s[i + 2] & 0x3F));
       if (u < 0x800) return false;
       out->push_back(u);
       i += 3;
@@ -98,8 +98,8 @@ struct Functions {
 #pragma GCC diagnostic ignored "-Wignored-attributes"
   static void fill(JNINativeInterface_* table) {
 #define JQEL_JNI_RESERVED(name) table->name = nullptr;
-#define JQEL_JNI_SLOT(name)                                                        \
-  table->name = &Trap<offsetof(JNINativeInterface_, name) / sizeof(void*),         \
+#define JQEL_JNI_SLOT(name)                                                \
+  table->name = &Trap<offsetof(JNINativeInterface_, name) / sizeof(void*), \
                       decltype(table->name)>::call;
 #include "jni_slots.inc"
 #undef JQEL_JNI_RESERVED
@@ -129,8 +129,7 @@ struct Functions {
     return copy;
   }
 
-  static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring s,
-                                            char const* chars) {
+  static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring s, char const* chars) {
     Jvm& jvm = Jvm::of(env);
     jvm.enter("ReleaseStringUTFChars", true);
     auto it = jvm.borrowed_.find(chars);
@@ -170,8 +169,7 @@ struct Functions {
       return nullptr;
     }
     auto it = c->field_types.find(name);
-    if (jvm.failing("GetFieldID") || it == c->field_types.end() ||
-        it->second != sig) {
+    if (jvm.failing("GetFieldID") || it == c->field_types.end() || it->second != sig) {
       jvm.raise("java/lang/NoSuchFieldError", name);
       return nullptr;
     }
@@ -190,10 +188,11 @@ struct Functions {
       ADD_FAILURE() << "SetObjectField on an object without field " << field->name;
       return;
     }
-    bool fits = v == nullptr ||
-                (field->signature == "Ljava/lang/String;" && v->kind == Object::kString) ||
-                (field->signature == "[Ljava/lang/String;" && v->kind == Object::kArray &&
-                 v->class_name == "[Ljava/lang/String;");
+    bool fits =
+        v == nullptr ||
+        (field->signature == "Ljava/lang/String;" && v->kind == Object::kString) ||
+        (field->signature == "[Ljava/lang/String;" && v->kind == Object::kArray &&
+         v->class_name == "[Ljava/lang/String;");
     if (!fits) ADD_FAILURE() << "SetObjectField: value does not fit " << field->signature;
     o->fields[field->name] = v;
   }
@@ -236,8 +235,8 @@ struct Functions {
     return static_cast<jclass>(jvm.local(jvm.class_named(name)));
   }
 
-  static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize len,
-                                             jclass cls, jobject init) {
+  static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize len, jclass cls,
+                                             jobject init) {
     Jvm& jvm = Jvm::of(env);
     jvm.enter("NewObjectArray");
     Object* c = jvm.deref(cls, "NewObjectArray");
@@ -258,8 +257,8 @@ struct Functions {
     return static_cast<jobjectArray>(jvm.local(a));
   }
 
-  static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array,
-                                            jsize index, jobject value) {
+  static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index,
+                                            jobject value) {
     Jvm& jvm = Jvm::of(env);
     jvm.enter("SetObjectArrayElement");
     Object* a = jvm.deref(array, "SetObjectArrayElement");
@@ -362,7 +361,8 @@ Jvm::Jvm() {
 }
 
 Jvm::~Jvm() {
-  EXPECT_TRUE(borrowed_.empty()) << borrowed_.size() << " UTF buffer(s) never handed back";
+  EXPECT_TRUE(borrowed_.empty())
+      << borrowed_.size() << " UTF buffer(s) never handed back";
   EXPECT_EQ(frames_.size(), 1u) << "local frame(s) never popped";
   for (auto& b : borrowed_) delete[] b.second.second;
 }

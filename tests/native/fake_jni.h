@@ -32,11 +32,11 @@ namespace fake {
 // A Java object held by the fake JVM.
 struct Object {
   enum Kind { kString, kClass, kInstance, kArray } kind;
-  std::string class_name;  // of a class: its name; otherwise its class's name
-  std::u16string chars;    // kString
-  std::vector<Object*> elements;                      // kArray
-  std::map<std::string, std::string> field_types;    // kClass: name -> signature
-  std::map<std::string, Object*> fields;              // kInstance
+  std::string class_name;         // of a class: its name; otherwise its class's name
+  std::u16string chars;           // kString
+  std::vector<Object*> elements;  // kArray
+  std::map<std::string, std::string> field_types;  // kClass: name -> signature
+  std::map<std::string, Object*> fields;           // kInstance
 };
 
 class Jvm {

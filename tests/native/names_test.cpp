@@ -30,7 +30,8 @@ class Names : public ::testing::Test {
   void TearDown() override { qelconv_leave_local_refs(0); }
 
   void put(std::vector<std::string> const& list) {
-    for (auto const& n : list) qelstub_put_cma(static_cast<uint64_t>(handle), n.c_str(), "v");
+    for (auto const& n : list)
+      qelstub_put_cma(static_cast<uint64_t>(handle), n.c_str(), "v");
   }
 
   jint call() { return names(jvm.env(), self, handle); }
@@ -73,10 +74,18 @@ Calls times(int n, Calls const& calls) {
 TEST_F(Names, FoundNamesFillTheFieldInTheAgentsOrder) {
   put({"zeta", "älpha", "𝄞 clef", "", "mid"});
   EXPECT_EQ(call(), 0);
-  EXPECT_EQ(stored(), (std::vector<std::u16string>{u"zeta", u"älpha", u"𝄞 clef", u"", u"mid"}));
+  EXPECT_EQ(stored(),
+            (std::vector<std::u16string>{u"zeta", u"älpha", u"𝄞 clef", u"", u"mid"}));
   // Three names in the native's own frame, the others in a frame of their own.
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, kText, kText, {"PushLocalFrame"},
-                                 kAscii, kAscii, {"PopLocalFrame", "SetObjectField"}}));
+  EXPECT_EQ(jvm.calls(), concat({kLookup,
+                                 kMakeArray,
+                                 kAscii,
+                                 kText,
+                                 kText,
+                                 {"PushLocalFrame"},
+                                 kAscii,
+                                 kAscii,
+                                 {"PopLocalFrame", "SetObjectField"}}));
   // The classes, the array and the first three strings, until the native
   // returns.
   EXPECT_EQ(jvm.live_local_refs(), 3 + 3);
@@ -87,8 +96,9 @@ TEST_F(Names, ANameThatDoesNotConvertIsANullElementInItsPlace) {
   EXPECT_EQ(call(), 0);
   EXPECT_EQ(stored(), (std::vector<std::u16string>{u"first", u"<null>", u"third"}));
   Calls const null_element = {"ExceptionCheck", "SetObjectArrayElement"};
-  EXPECT_EQ(jvm.calls(), concat({kLookup, kMakeArray, kAscii, null_element, kAscii,
-                                 {"SetObjectField"}}));
+  EXPECT_EQ(
+      jvm.calls(),
+      concat({kLookup, kMakeArray, kAscii, null_element, kAscii, {"SetObjectField"}}));
 }
 
 // No frame of local references ever holds more than the JVM guarantees it
@@ -128,17 +138,25 @@ TEST_F(Names, CallsThatFindNoNamesLeaveTheFieldAlone) {
   };
   Case const cases[] = {
       {"no CMAs", [](Names&) {}, 0, kLookup},
-      {"count 0 reported", [](Names& t) { t.put({"a"}), qelstub_next_names_count(0); }, 0, kLookup},
-      {"negative count", [](Names& t) { t.put({"a"}), qelstub_next_names_count(-5); }, 0, kLookup},
+      {"count 0 reported", [](Names& t) { t.put({"a"}), qelstub_next_names_count(0); }, 0,
+       kLookup},
+      {"negative count", [](Names& t) { t.put({"a"}), qelstub_next_names_count(-5); }, 0,
+       kLookup},
       // A faulty agent: no name may be read from the missing array.
       {"positive count, no array",
        [](Names& t) { t.put({"a"}), qelstub_next_names_without_array(3); }, 0, kLookup},
       {"failure, array handed over",
-       [](Names& t) { t.put({"a"}), qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, 7); }, 7, {}},
+       [](Names& t) { t.put({"a"}), qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, 7); },
+       7,
+       {}},
       {"failure, negative code",
-       [](Names&) { qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, INT32_MIN); }, INT32_MIN, {}},
-      {"unknown handle, array never set", [](Names& t) { t.handle = 12345; },
-       QELSTUB_E_UNKNOWN_HANDLE, {}},
+       [](Names&) { qelstub_force_next_result(QELSTUB_OP_CMA_NAMES, INT32_MIN); },
+       INT32_MIN,
+       {}},
+      {"unknown handle, array never set",
+       [](Names& t) { t.handle = 12345; },
+       QELSTUB_E_UNKNOWN_HANDLE,
+       {}},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.label);
@@ -165,12 +183,18 @@ TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
     char const* exception;
     Calls calls;
   };
-  Calls const first_frame = concat({kLookup, kMakeArray, times(3, kAscii), {"PushLocalFrame"}});
+  Calls const first_frame =
+      concat({kLookup, kMakeArray, times(3, kAscii), {"PushLocalFrame"}});
   Calls const next_frame =
       concat({first_frame, times(64, kAscii), {"PopLocalFrame", "PushLocalFrame"}});
   Calls const stopped = {"NewStringUTF", "ExceptionCheck"};
   Case const cases[] = {
-      {"GetObjectClass", "GetObjectClass", 0, 3, "java/lang/OutOfMemoryError", {"GetObjectClass"}},
+      {"GetObjectClass",
+       "GetObjectClass",
+       0,
+       3,
+       "java/lang/OutOfMemoryError",
+       {"GetObjectClass"}},
       {"GetFieldID", "GetFieldID", 0, 3, "java/lang/NoSuchFieldError", kLookup},
       {"FindClass", "FindClass", 0, 3, "java/lang/NoClassDefFoundError",
        concat({kLookup, {"FindClass"}})},
@@ -178,10 +202,13 @@ TEST_F(Names, AFailedJniCallStopsTheListingAndFreesEverything) {
        concat({kLookup, kMakeArray})},
       {"second name's string", "NewStringUTF", 1, 3, "java/lang/OutOfMemoryError",
        concat({kLookup, kMakeArray, kAscii, stopped})},
-      {"the first frame", "PushLocalFrame", 0, 100, "java/lang/OutOfMemoryError", first_frame},
-      {"a string in the first frame", "NewStringUTF", 4, 100, "java/lang/OutOfMemoryError",
+      {"the first frame", "PushLocalFrame", 0, 100, "java/lang/OutOfMemoryError",
+       first_frame},
+      {"a string in the first frame", "NewStringUTF", 4, 100,
+       "java/lang/OutOfMemoryError",
        concat({first_frame, kAscii, stopped, {"PopLocalFrame"}})},
-      {"the second frame", "PushLocalFrame", 1, 100, "java/lang/OutOfMemoryError", next_frame},
+      {"the second frame", "PushLocalFrame", 1, 100, "java/lang/OutOfMemoryError",
+       next_frame},
   };
   for (auto const& c : cases) {
     SCOPED_TRACE(c.label);

@@ -53,7 +53,8 @@ TEST(PassThrough, RealAgentCallsReachTheObject) {
   qelstub_reset();
   uint64_t message = qelstub_new_message();
   uint64_t monvalue = qelstub_new_monvalue();
-  auto send = bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageSend");
+  auto send =
+      bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageSend");
   auto ack = bridge::native<bridge::PassThrough>("JQelAgentMessage", "QelAgtMessageAck");
   auto mon = bridge::native<bridge::PassThrough>("JQelMonValue", "QelMonValueSend");
   ASSERT_TRUE(send && ack && mon);

@@ -42,15 +42,15 @@ __asm__(
     "  pushl %ebx\n"
     "  pushl %esi\n"
     "  pushl %edi\n"
-    "  subl $4, %esp\n"               // -16(%ebp): the stack pointer before the pushes
-    "  movl 16(%ebp), %ecx\n"         // count
-    "  movl 12(%ebp), %esi\n"         // words
-    "  leal 0(,%ecx,4), %edx\n"       // argument bytes
+    "  subl $4, %esp\n"          // -16(%ebp): the stack pointer before the pushes
+    "  movl 16(%ebp), %ecx\n"    // count
+    "  movl 12(%ebp), %esi\n"    // words
+    "  leal 0(,%ecx,4), %edx\n"  // argument bytes
     "  movl %esp, %eax\n"
     "  subl %edx, %eax\n"
     "  subl $32, %eax\n"
     "  andl $-16, %eax\n"
-    "  addl 20(%ebp), %eax\n"         // the stack pointer at the call: 16k + misalign
+    "  addl 20(%ebp), %eax\n"  // the stack pointer at the call: 16k + misalign
     "  addl %edx, %eax\n"
     "  movl %eax, -16(%ebp)\n"
     "  movl %eax, %esp\n"
@@ -63,7 +63,7 @@ __asm__(
     "2:\n"
     "  call *8(%ebp)\n"
     "  movl %esp, %ecx\n"
-    "  subl -16(%ebp), %ecx\n"        // popped - argument bytes
+    "  subl -16(%ebp), %ecx\n"  // popped - argument bytes
     "  movl 16(%ebp), %edx\n"
     "  leal (%ecx,%edx,4), %ecx\n"
     "  movl 24(%ebp), %edx\n"
@@ -171,7 +171,7 @@ uint32_t u32(uint8_t const* p) {
 }
 
 // Offsets of the PE/COFF format.
-constexpr uint32_t kPeOffset = 0x3C;          // in the DOS header: the PE signature's offset
+constexpr uint32_t kPeOffset = 0x3C;  // in the DOS header: the PE signature's offset
 constexpr uint16_t kMachineI386 = 0x14C;
 constexpr uint16_t kFileRelocsStripped = 0x0001, kFileDll = 0x2000;
 constexpr uint16_t kMagicPe32 = 0x10B;
@@ -208,7 +208,9 @@ struct Image {
   uint32_t size;
 
   // True if the `bytes` at relative address `at` lie inside the image.
-  bool holds(uint64_t at, uint64_t bytes) const { return at <= size && bytes <= size - at; }
+  bool holds(uint64_t at, uint64_t bytes) const {
+    return at <= size && bytes <= size - at;
+  }
   // The NUL-terminated string at relative address `at`, or null if it does
   // not end inside the image.
   char const* string(uint64_t at) const {
@@ -226,10 +228,12 @@ std::atomic<int> mapped{0};  // images mapped and not unmapped
 class Mapping {
  public:
   Mapping(uint32_t size, uint32_t preferred) : size_(size) {
-    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* at =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (at == reinterpret_cast<void*>(preferred)) {
       void* taken = at;
-      at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      at =
+          mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
       munmap(taken, size);
     }
     if (at == MAP_FAILED) return;
@@ -259,12 +263,14 @@ class Mapping {
 // What an import of the DLL binds to, by ordinal or by name; null with
 // *error set if it must not have it. Windows compares DLL names without
 // regard to case.
-void* bind(std::string const& dll, bool by_ordinal, uint32_t ordinal, std::string const& name,
-           std::string* error) {
-  std::string what = by_ordinal ? "ordinal " + std::to_string(ordinal) : "\"" + name + "\"";
+void* bind(std::string const& dll, bool by_ordinal, uint32_t ordinal,
+           std::string const& name, std::string* error) {
+  std::string what =
+      by_ordinal ? "ordinal " + std::to_string(ordinal) : "\"" + name + "\"";
   if (strcasecmp(dll.c_str(), "libqelagtapi.dll") == 0) {
     if (!by_ordinal) {
-      *error = "imports " + what + " from " + dll + " by name; the agent is bound by ordinal only";
+      *error = "imports " + what + " from " + dll +
+               " by name; the agent is bound by ordinal only";
       return nullptr;
     }
     switch (ordinal) {
@@ -314,9 +320,10 @@ bool map_sections(std::vector<uint8_t> const& file, uint32_t pe, Image image,
   for (uint16_t i = 0; i < sections; ++i, section += 40) {
     uint32_t virtual_size = u32(section + 8), address = u32(section + 12);
     uint32_t raw_size = u32(section + 16), raw = u32(section + 20);
-    uint32_t copied = virtual_size != 0 && virtual_size < raw_size ? virtual_size : raw_size;
-    if (raw > file.size() || copied > file.size() - raw || !image.holds(address, copied) ||
-        !image.holds(address, virtual_size))
+    uint32_t copied =
+        virtual_size != 0 && virtual_size < raw_size ? virtual_size : raw_size;
+    if (raw > file.size() || copied > file.size() - raw ||
+        !image.holds(address, copied) || !image.holds(address, virtual_size))
       return refuse(error, "a section lies outside the file or the image");
     std::memcpy(image.base + address, f + raw, copied);
   }
@@ -331,7 +338,8 @@ bool relocate(Image image, uint8_t const* optional, std::string* error) {
   uint32_t at = u32(directory), size = u32(directory + 4);
   if (at == 0 || size == 0)
     return refuse(error,
-                  "it has no base relocations, so it cannot load where its preferred base is taken");
+                  "it has no base relocations, so it cannot load where its preferred "
+                  "base is taken");
   if (!image.holds(at, size))
     return refuse(error, "its base relocation table lies outside the image");
   uint32_t end = at + size;
@@ -376,8 +384,10 @@ bool bind_imports(Module* m, Image image, uint8_t const* optional, std::string* 
       if (entry == 0) break;
       bool by_ordinal = (entry & kImportByOrdinal) != 0;
       uint32_t ordinal = by_ordinal ? entry & 0xFFFF : 0;
-      char const* name = by_ordinal ? "" : image.string(uint64_t{entry} + 2);  // after the hint
-      if (name == nullptr || !image.holds(table + 4 * i, 4)) return refuse(error, outside);
+      char const* name =
+          by_ordinal ? "" : image.string(uint64_t{entry} + 2);  // after the hint
+      if (name == nullptr || !image.holds(table + 4 * i, 4))
+        return refuse(error, outside);
       void* address = bind(dll, by_ordinal, ordinal, name, error);
       if (address == nullptr) return false;
       uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
@@ -398,8 +408,8 @@ bool read_exports(Module* m, Image image, uint8_t const* optional, std::string* 
   uint8_t const* e = image.base + at;
   uint32_t functions = u32(e + 20), names = u32(e + 24);
   uint32_t addresses = u32(e + 28), name_table = u32(e + 32), ordinals = u32(e + 36);
-  if (!image.holds(addresses, 4ull * functions) || !image.holds(name_table, 4ull * names) ||
-      !image.holds(ordinals, 2ull * names))
+  if (!image.holds(addresses, 4ull * functions) ||
+      !image.holds(name_table, 4ull * names) || !image.holds(ordinals, 2ull * names))
     return refuse(error, outside);
   for (uint32_t i = 0; i < names; ++i) {
     char const* name = image.string(u32(image.base + name_table + 4 * i));
@@ -407,8 +417,8 @@ bool read_exports(Module* m, Image image, uint8_t const* optional, std::string* 
     uint16_t index = u16(image.base + ordinals + 2 * i);
     uint32_t address = index < functions ? u32(image.base + addresses + 4 * index) : 0;
     if (address == 0 || address >= m->size || (address >= at && address - at < size))
-      return refuse(error,
-                    std::string("the export ") + name + " is forwarded or lies outside the image");
+      return refuse(error, std::string("the export ") + name +
+                               " is forwarded or lies outside the image");
     m->exports[name] = address;
   }
   return true;
@@ -426,7 +436,8 @@ bool protect(Image image, uint8_t const* coff, std::string* error) {
   for (uint16_t i = 0; i < u16(coff + 2); ++i, section += 40) {
     uint32_t flags = u32(section + 36), address = u32(section + 12);
     uint32_t size = u32(section + 8) != 0 ? u32(section + 8) : u32(section + 16);
-    int prot = (flags & kSectionRead ? PROT_READ : 0) | (flags & kSectionWrite ? PROT_WRITE : 0) |
+    int prot = (flags & kSectionRead ? PROT_READ : 0) |
+               (flags & kSectionWrite ? PROT_WRITE : 0) |
                (flags & kSectionExecute ? PROT_EXEC : 0);
     for (uint64_t p = address / page; p * page < uint64_t{address} + size; ++p)
       access[p] = (access[p] < 0 ? 0 : access[p]) | prot;
@@ -436,7 +447,8 @@ bool protect(Image image, uint8_t const* coff, std::string* error) {
     while (q < access.size() && access[q] == access[p]) ++q;
     int prot = access[p] < 0 ? PROT_READ : access[p];
     if (mprotect(image.base + p * page, (q - p) * page, prot) != 0)
-      return refuse(error, std::string("its pages cannot be protected: ") + std::strerror(errno));
+      return refuse(
+          error, std::string("its pages cannot be protected: ") + std::strerror(errno));
     p = q;
   }
   return true;
@@ -444,7 +456,8 @@ bool protect(Image image, uint8_t const* coff, std::string* error) {
 
 // Runs the entry point, DllMain(module, reason, null), as Windows does.
 bool notify(Module const& m, uint32_t reason) {
-  uint32_t const words[] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.base)), reason, 0};
+  uint32_t const words[] = {static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m.base)),
+                            reason, 0};
   Call c = call(m.base + m.entry, words, 3, 4);
   return c.result == 1 && c.popped == 12;
 }
@@ -457,11 +470,13 @@ void* load(char const* path, std::string* error) {
     *error = std::string(path) + " cannot be read";
     return nullptr;
   }
-  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                            std::istreambuf_iterator<char>());
   return load(file, path, error);
 }
 
-void* load(std::vector<uint8_t> const& file, std::string const& name, std::string* error) {
+void* load(std::vector<uint8_t> const& file, std::string const& name,
+           std::string* error) {
   if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
     *error = name + " is not a DLL (no MZ header)";
     return nullptr;
@@ -476,7 +491,8 @@ void* load(std::vector<uint8_t> const& file, std::string const& name, std::strin
   }
   uint8_t const* coff = &file[pe + 4];
   uint8_t const* optional = coff + 20;
-  if (u16(coff) != kMachineI386 || !(u16(coff + 18) & kFileDll) || u16(optional) != kMagicPe32) {
+  if (u16(coff) != kMachineI386 || !(u16(coff + 18) & kFileDll) ||
+      u16(optional) != kMagicPe32) {
     *error = name + " is not a 32-bit x86 DLL";
     return nullptr;
   }
@@ -535,7 +551,8 @@ void const* bound_import(void* module, std::string const& dll, std::string const
   if (m == modules.end()) return nullptr;
   auto slot = m->second.imports.find(import_key(dll, name));
   if (slot == m->second.imports.end()) return nullptr;
-  return reinterpret_cast<void const*>(static_cast<uintptr_t>(u32(m->second.base + slot->second)));
+  return reinterpret_cast<void const*>(
+      static_cast<uintptr_t>(u32(m->second.base + slot->second)));
 }
 
 void* find_export(void* module, std::string const& name) {

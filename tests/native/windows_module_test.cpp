@@ -73,7 +73,8 @@ TEST(WindowsModule, VersionResourceReadsBack) {
   };
 
   UINT length = 0;
-  auto translation = static_cast<WORD const*>(query("\\VarFileInfo\\Translation", &length));
+  auto translation =
+      static_cast<WORD const*>(query("\\VarFileInfo\\Translation", &length));
   ASSERT_NE(translation, nullptr);
   ASSERT_EQ(length, 2 * sizeof(WORD));
   EXPECT_EQ(translation[0], 0x0409);  // U.S. English
@@ -119,8 +120,8 @@ TEST(WindowsModule, VersionResourceReadsBack) {
     else
       EXPECT_FALSE(value.empty());
   }
-  auto date = static_cast<char const*>(
-      query("\\StringFileInfo\\040904b0\\BuildDate", &length));
+  auto date =
+      static_cast<char const*>(query("\\StringFileInfo\\040904b0\\BuildDate", &length));
   ASSERT_NE(date, nullptr);
   EXPECT_TRUE(std::regex_match(date, build_date)) << date;
 }
