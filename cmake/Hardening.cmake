@@ -8,6 +8,8 @@
 # load. (The IBT and shadow-stack properties themselves reach a library only
 # when the C library's start files carry them too; Debian 12's do not.)
 # tests/release/check_hardening.sh checks the released library for them.
+# -Werror=format-security is the one warning that is an error in every build,
+# presets or not: it is a hardening rule, as Debian builds every package.
 #
 # Not for Windows: MinGW's stack protector and _FORTIFY_SOURCE need libssp,
 # a runtime DLL the shipped DLL must not import. Not _FORTIFY_SOURCE under a

@@ -1,15 +1,14 @@
-# Java for the classes, the JUnit suite and the demo: the JDK's compiler, and
-# the JVM that runs them (a 32-bit build runs a 32-bit JVM under an emulator,
+# Java for the JUnit suite, the JVM-run tests and the demo: the JDK of
+# JqelJdk.cmake, and the JVM that runs them (a 32-bit build runs a 32-bit JVM under an emulator,
 # so the command is a list: JQEL_JAVA_COMMAND, or the private 32-bit JVM of
 # the Java release JQEL_JAVA_I386, from I386Jvms.cmake).
-find_package(Java 17 REQUIRED COMPONENTS Development)
 include(UseJava)
-set(CMAKE_JAVA_COMPILE_FLAGS -Xlint:all -Werror --release 8)
+set(CMAKE_JAVA_COMPILE_FLAGS ${JQEL_JAVAC_FLAGS})
 
 set(JQEL_JAVA_COMMAND "${Java_JAVA_EXECUTABLE}" CACHE STRING
   "Command line that starts the JVM for tests and the demo (a list)")
 set(JQEL_JAVA_I386 "" CACHE STRING
-  "Java release (8, 11 or 17) of the private 32-bit JVM that runs the tests and the demo instead")
+  "Java release (one that I386Jvms.cmake fetches) of the private 32-bit JVM that runs the tests and the demo instead")
 if(JQEL_JAVA_I386)
   jqel_i386_java(JQEL_JAVA_COMMAND ${JQEL_JAVA_I386})
 endif()

@@ -76,8 +76,8 @@ endfunction()
 
 # jqel_jni_headers(<target> <folder>)
 # Adds <target>, which writes the classes' JNI headers into <folder>
-# (com_brenn_varnis_tq_api_jqel_<class>.h) with the JDK's javac -h, as
-# javac compiles the classes for Java 8.
+# (com_brenn_varnis_tq_api_jqel_<class>.h) with the JDK's javac -h, with the
+# flags the jars' classes are compiled with.
 function(jqel_jni_headers target folder)
   set(sources)
   set(headers)
@@ -88,7 +88,7 @@ function(jqel_jni_headers target folder)
   file(GLOB_RECURSE package CONFIGURE_DEPENDS ${JQEL_JAVA_SOURCE_ROOT}/*.java)
   add_custom_command(OUTPUT ${headers}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${folder} ${folder}-classes
-    COMMAND ${Java_JAVAC_EXECUTABLE} --release 8 -encoding UTF-8 -implicit:none
+    COMMAND ${Java_JAVAC_EXECUTABLE} ${JQEL_JAVAC_FLAGS} -encoding UTF-8 -implicit:none
       -sourcepath ${JQEL_JAVA_SOURCE_ROOT} -h ${folder} -d ${folder}-classes ${sources}
     DEPENDS ${package}
     COMMENT "Writing the JNI headers of the classes with natives"

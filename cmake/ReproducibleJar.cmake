@@ -1,13 +1,9 @@
 # Jars that ship in the release archives, beside the library, and so run on
-# the user's own JVM: compiled for Java 8 (class files of major version 52),
-# since the DLL runs in 32-bit Windows JVMs of Java 8, 11 and 17 (see "What
-# must sit beside it" in packaging/DEPLOYMENT.md), and packed by jar.cmake so
-# that two builds with SOURCE_DATE_EPOCH set give the same bytes. The API
-# jar's Javadoc and sources jars are made the same way.
-find_package(Java 17 REQUIRED COMPONENTS Development)
-get_filename_component(jqel_jdk_bin "${Java_JAVAC_EXECUTABLE}" DIRECTORY)
-find_program(JQEL_JAVADOC javadoc HINTS "${jqel_jdk_bin}" REQUIRED)
-set(JQEL_JAR_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/jar.cmake)
+# the user's own JVM: compiled with JQEL_JAVAC_FLAGS (JqelJdk.cmake) and
+# packed by scripts/jar.cmake so that two builds with SOURCE_DATE_EPOCH set
+# give the same bytes. The API jar's Javadoc and sources jars are made the
+# same way.
+set(JQEL_JAR_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/scripts/jar.cmake)
 
 # jqel_reproducible_jar(<target> <jar> SOURCES <java files>... [MANIFEST <file>]
 #                       [KIND classes|javadoc|sources] [SOURCE_ROOT <dir>] [TITLE <text>])
@@ -23,7 +19,7 @@ function(jqel_reproducible_jar target jar)
   set(script ${JQEL_JAR_SCRIPT})
   add_custom_command(OUTPUT ${jar}
     COMMAND ${CMAKE_COMMAND} -DKIND=${arg_KIND}
-      -DJAVAC=${Java_JAVAC_EXECUTABLE} -DJAVADOC=${JQEL_JAVADOC} -DJAR=${Java_JAR_EXECUTABLE}
+      -DJAVAC=${Java_JAVAC_EXECUTABLE} "-DJAVAC_FLAGS=${JQEL_JAVAC_FLAGS}" -DJAVADOC=${JQEL_JAVADOC} -DJAR=${Java_JAR_EXECUTABLE}
       "-DSOURCES=${arg_SOURCES}" -DSOURCE_ROOT=${arg_SOURCE_ROOT} "-DTITLE=${arg_TITLE}"
       -DCLASSES=${CMAKE_CURRENT_BINARY_DIR}/${target}-files
       -DMANIFEST=${arg_MANIFEST} -DOUTPUT=${jar}

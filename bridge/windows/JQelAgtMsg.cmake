@@ -93,7 +93,7 @@ set_target_properties(JQelAgtMsg PROPERTIES VERSION ${PROJECT_VERSION_MAJOR}.${P
 #
 # The version resource, with FileVersion and ProductVersion from the project
 # version, and BuildDate from a header that the build rewrites when the date
-# changes (see build_date.cmake). A DLL that links MSVCR80 also carries the
+# changes (see cmake/scripts/build_date.cmake). A DLL that links MSVCR80 also carries the
 # manifest naming it, as resource 2 (ISOLATIONAWARE_MANIFEST_RESOURCE_ID) of
 # type 24 (RT_MANIFEST), so that Windows loads that side-by-side assembly.
 set(JQEL_RC_VERSION "")
@@ -118,7 +118,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/JQelAgtMsg.rc.in
 set(build_date ${CMAKE_CURRENT_BINARY_DIR}/build_date.h)
 add_custom_target(JQelAgtMsg_build_date
   COMMAND ${CMAKE_COMMAND} -DOUTPUT=${build_date}
-    -P ${CMAKE_CURRENT_LIST_DIR}/build_date.cmake
+    -P ${PROJECT_SOURCE_DIR}/cmake/scripts/build_date.cmake
   BYPRODUCTS ${build_date}
   VERBATIM)
 add_dependencies(JQelAgtMsg JQelAgtMsg_build_date)

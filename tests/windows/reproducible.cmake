@@ -14,7 +14,7 @@ foreach(tree first second)
   file(REMOVE_RECURSE ${dir})
   execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${dir} --toolchain ${TOOLCHAIN}
-      -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DJQEL_JAVA=OFF -DJQEL_TESTS=OFF
+      -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DJQEL_JVM_TESTS=OFF -DJQEL_TESTS=OFF
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   execute_process(
     COMMAND ${CMAKE_COMMAND} --build ${dir} --target JQelAgtMsg

@@ -1,8 +1,7 @@
 # Builds a jar that ships beside the library (ReproducibleJar.cmake):
-#   cmake -DKIND=classes|javadoc|sources -DJAVAC= -DJAVADOC= -DJAR= -DSOURCES=<list>
+#   cmake -DKIND=classes|javadoc|sources -DJAVAC= -DJAVAC_FLAGS=<list> -DJAVADOC= -DJAR= -DSOURCES=<list>
 #         -DSOURCE_ROOT=<dir> -DCLASSES=<dir> [-DMANIFEST=] [-DTITLE=] -DOUTPUT= -P jar.cmake
-# KIND classes compiles SOURCES for Java 8 (class files of major version 52)
-# into CLASSES; javadoc writes their API documentation there, for Java 8's
+# KIND classes compiles SOURCES with JAVAC_FLAGS into CLASSES; javadoc writes their API documentation there, for Java 8's
 # class library, failing on any warning of doclint's; sources copies them
 # there, by their path under SOURCE_ROOT. Then it packs every file of CLASSES,
 # with MANIFEST if given, into OUTPUT in sorted order, every entry stamped
@@ -24,7 +23,7 @@ elseif(KIND STREQUAL "sources")
   endforeach()
 else()
   execute_process(
-    COMMAND "${JAVAC}" -Xlint:all -Werror --release 8 -encoding UTF-8 -d "${CLASSES}" ${SOURCES}
+    COMMAND "${JAVAC}" ${JAVAC_FLAGS} -encoding UTF-8 -d "${CLASSES}" ${SOURCES}
     COMMAND_ERROR_IS_FATAL ANY)
 endif()
 file(GLOB_RECURSE entries RELATIVE "${CLASSES}" "${CLASSES}/*")
