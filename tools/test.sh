@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 jqel_install "${JQEL_CORE_PACKAGES[@]}" "${JQEL_WINDOWS_PACKAGES[@]}" "${JQEL_I386_PACKAGES[@]}" \
-  "${JQEL_COUNT_PACKAGES[@]}" "${JQEL_FUZZ_PACKAGES[@]}" "${JQEL_MAVEN_PACKAGES[@]}"
+  "${JQEL_COUNT_PACKAGES[@]}" "${JQEL_FUZZ_PACKAGES[@]}" "${JQEL_MAVEN_PACKAGES[@]}" "${JQEL_LINT_PACKAGES[@]}"
 
 # The presets, one a line, "#" starting a comment.
 mapfile -t presets < <(sed 's/#.*//; s/[[:space:]]//g; /^$/d' tools/presets)
