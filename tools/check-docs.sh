@@ -1,30 +1,17 @@
 #!/bin/bash
-# Fails when the documents name a ctest entry or a preset that does not
-# exist, or when CONTRIBUTING.md's tables of them are not complete:
-#   - its table headed "| preset |" lists exactly the configure presets of
-#     CMakePresets.json;
-#   - its table headed "| ctest entry | presets |" lists exactly the entries
-#     that `ctest -N` finds in each preset's build tree, each with the presets
-#     it is in (for the presets that tools/test.sh runs);
-#   - its table headed "| JVM | presets |" gives, for each preset checked,
-#     exactly the entries that run a JVM and which one each runs (the last
-#     JVM its command line names, "<32|64>-bit Java <n>");
-#   - its "Layout" section names, as words in backticks ending in "/", only
-#     folders that exist, and its table headed "| folder |" has a row for
-#     every folder that git tracks at depth 1 or 2 (bridge/, tests/native/),
-#     but for build/, dist/ and dot-folders;
-#   - CMakePresets.json has a workflow preset for each configure preset, of
-#     the same name, and no other;
-#   - README.md's release table names (after the last "Java " of a row), for
-#     the Windows archive, exactly the releases of the 32-bit JVMs that
-#     `dll_junit*` entries run the DLL in, and for the Linux one those of the
-#     64-bit JVMs that `junit*` entries run its library in;
+# Fails when the documents say what the build does not:
 #   - in README.md, CONTRIBUTING.md, docs/*.md and packaging/DEPLOYMENT.md, a
 #     preset after `--preset` or in `build/<preset>`, a word in backticks that
 #     starts like a preset (linux, windows, release-, bench), and a word in
 #     backticks shaped like a ctest entry (letters, digits and underscores,
 #     its part before the first underscore that of an existing entry, as in
 #     dll_ or load_) must exist;
+#   - CMakePresets.json has a workflow preset for each configure preset, of
+#     the same name, and no other (tools/test.sh runs them);
+#   - README.md's release table names (after the last "Java " of a row), for
+#     the Windows archive, exactly the releases of the 32-bit JVMs that
+#     `dll_junit*` entries run the DLL in, and for the Linux one those of the
+#     64-bit JVMs that `junit*` entries run its library in;
 #   - README.md and packaging/DEPLOYMENT.md hold, as one block, the lines of
 #     the demo between "// example begins" and "// example ends", which the
 #     demo runs.
@@ -52,57 +39,18 @@ pairs=$(for preset in "${presets[@]}"; do
 done | sort -u)
 entries=$(cut -d' ' -f1 <<<"$pairs" | sort -u)
 
-# The rows of CONTRIBUTING.md's table whose header starts with $1, as
-# "<cell 1>|<cell 2>" with only the words in backticks kept.
-table() {
-  awk -v head="$1" '
-    index($0, head) == 1 { inside = 1; next }
-    inside && !/^\|/ { exit }
-    inside && !/^\|[-| ]*$/ { split($0, cell, "|"); print cell[2] "|" cell[3] }' CONTRIBUTING.md
-}
+# The words in backticks of standard input.
+# shellcheck disable=SC2016 # the backticks are Markdown's, matched literally
 ticked() { grep -o '`[^`]*`' | tr -d '`' || true; }
 # The lines only in $1 ("<") and only in $2 (">"), on one line.
 differ() { diff <(echo "$1") <(echo "$2") | sed -n 's/^\([<>]\)/ \1/p' | paste -sd, || true; }
-
-# The Layout section: every folder it names in backticks ("tests/native/",
-# or the first cell of a row of its table) exists, and every folder git
-# tracks down to depth 2 has its row. The build's own folders, build/ and
-# dist/, are neither tracked nor there in a fresh clone.
-layout_rows=$(table "| folder |" | cut -d'|' -f1 | ticked | sed 's#/$##' | sort -u)
-layout_named=$({ echo "$layout_rows"
-                 awk '/^## / { inside = ($0 == "## Layout") } inside' CONTRIBUTING.md | ticked |
-                   grep -E '^[A-Za-z0-9_.-]+(/[A-Za-z0-9_.-]+)*/$' | sed 's#/$##' || true; } |
-  grep -vE '^(build|dist)(/|$)' | sort -u || true)
-while IFS= read -r folder; do
-  [ -z "$folder" ] || [ -d "$folder" ] ||
-    problems+=("CONTRIBUTING.md's layout names a folder that does not exist: $folder/")
-done <<<"$layout_named"
-tracked=$(git ls-files | awk -F/ 'NF > 1 { print $1 } NF > 2 { print $1 "/" $2 }' |
-  grep -vE '(^|/)\.|^(build|dist)(/|$)' | sort -u)
-unnamed=$(comm -13 <(echo "$layout_rows") <(echo "$tracked") | paste -sd' ')
-[ -z "$unnamed" ] ||
-  problems+=("CONTRIBUTING.md's layout table has no row for these folders: $unnamed")
 
 # A workflow preset per configure preset, of its name: tools/test.sh runs them.
 workflows=$(cmake --list-presets=workflow | sed -n 's/^ *"\([^"]*\)".*/\1/p' | sort)
 [ "$workflows" = "$all_presets" ] ||
   problems+=("CMakePresets.json's workflow presets differ from its configure presets (< workflow, > configure):$(differ "$workflows" "$all_presets")")
 
-listed=$(table "| preset |" | cut -d'|' -f1 | ticked | sort)
-[ "$listed" = "$all_presets" ] ||
-  problems+=("CONTRIBUTING.md's preset table differs from CMakePresets.json (< the table, > the presets):$(differ "$listed" "$all_presets")")
-
 checked=$(printf '%s\n' "${presets[@]}" | sort)
-documented=$(table "| ctest entry | presets |" | while IFS='|' read -r names in; do
-  for name in $(ticked <<<"$names"); do
-    for preset in $(ticked <<<"$in"); do
-      # Only the presets checked: their trees are the ones listed.
-      if grep -qx -- "$preset" <<<"$checked"; then echo "$name $preset"; fi
-    done
-  done
-done | sort -u)
-[ "$documented" = "$pairs" ] ||
-  problems+=("CONTRIBUTING.md's ctest table differs from ctest -N (< the table, > the build trees):$(differ "$documented" "$pairs")")
 
 # "entry preset <bits>-bit Java <n>" for every entry that runs a JVM: the
 # last JVM named in its command line (load_messages names the JVMs of the
@@ -112,20 +60,6 @@ jvm_runs=$(for preset in "${presets[@]}"; do
     sed -n 's#^add_test(\[=\[\([^]]*\)\]=\].*/jvm/java-\([0-9]*\)-openjdk-\(amd64\|i386\)/.*#\1 \3 \2#p' |
     sed "s/ amd64 / $preset 64-bit Java /; s/ i386 / $preset 32-bit Java /"
 done | sort -u)
-# The same from CONTRIBUTING.md's table: its rows "| <bits>-bit Java <n> ... | presets | entries |".
-jvm_table=$(awk '
-    index($0, "| JVM | presets |") == 1 { inside = 1; next }
-    inside && !/^\|/ { exit }
-    inside && !/^\|[-| ]*$/ { split($0, cell, "|"); print cell[2] "|" cell[3] "|" cell[4] }' CONTRIBUTING.md |
-  while IFS='|' read -r jvm in names; do
-    jvm=$(grep -oE '(32|64)-bit Java [0-9]+' <<<"$jvm")
-    for preset in $(ticked <<<"$in"); do
-      grep -qx -- "$preset" <<<"$checked" || continue
-      for name in $(ticked <<<"$names"); do echo "$name $preset $jvm"; done
-    done
-  done | sort -u)
-[ "$jvm_table" = "$jvm_runs" ] ||
-  problems+=("CONTRIBUTING.md's JVM table differs from the entries' command lines (< the table, > the build trees):$(differ "$jvm_table" "$jvm_runs")")
 
 # README.md's release table: the releases its row for an archive names
 # (after its last "Java ") against those of the JVMs that entries of
@@ -174,4 +108,4 @@ if [ ${#problems[@]} -gt 0 ]; then
   printf 'check-docs: %s\n' "${problems[@]}" >&2
   exit 1
 fi
-echo "check-docs: the documents name only ctest entries and presets that exist, and CONTRIBUTING.md lists all $(wc -l <<<"$entries") entries, $(wc -l <<<"$all_presets") presets and $(wc -l <<<"$tracked") folders"
+echo "check-docs: the documents name only ctest entries and presets that exist ($(wc -l <<<"$entries") entries, $(wc -l <<<"$all_presets") presets)"
