@@ -58,7 +58,8 @@ endfunction()
 
 # The entries that fetch them, which every test that runs one of them needs
 # (FIXTURES_REQUIRED i386_jvms, or amd64_jvms); the 64-bit ones only where a
-# 64-bit Linux build runs them.
+# 64-bit Linux build runs them. i386_jvms fetches the emulator too, which in
+# linux-x86 every entry needs. What is in the cache is not fetched again.
 if(JQEL_TESTS)
   add_test(NAME i386_jvms
     COMMAND env JQEL_I386_CACHE=${JQEL_I386_CACHE} bash ${JQEL_I386_JVMS_SCRIPT} 8 11 17 21)
