@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The helpers that the test scripts share; sourced by bash (source
 # "$(dirname "$0")/../lib.sh"). Sourcing it sets status=0, which fail sets to
 # 1: a script ends with `exit $status`.
@@ -29,6 +30,7 @@
 #   elf_bound_at_load <readelf> <file>   succeeds if the dynamic loader binds
 #                                   every symbol at load (DF_BIND_NOW or DF_1_NOW)
 
+# shellcheck disable=SC2034 # the scripts that source this file exit with it
 status=0
 
 ok() { echo "ok   $*"; }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Makes the release archives from this source tree, with cmake and cpack
 # alone: it installs nothing (tools/release.sh installs the packages first).
 # Sourced by tools/release.sh and tests/release/reproducible.sh.

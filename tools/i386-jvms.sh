@@ -125,6 +125,7 @@ mirror_of_machine() {
   fi
   local codename uri
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  # shellcheck disable=SC2016 # $(REPO_URI) and $(RELEASE) are apt-get's fields, not the shell's
   uri=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' 2>/dev/null |
         awk -v c="$codename" '$2 == c || $2 ~ /^(stable|oldstable|testing|unstable|sid)$/ { print $1; exit }')
   if [ -z "$uri" ]; then
@@ -361,7 +362,7 @@ if $need_qemu; then
   jobs+=($!)
 fi
 for dir in "${!by_root[@]}"; do
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086 # by_root holds a space-separated list of JVMs, one argument each
   locked "$dir" fetch_suite ${by_root[$dir]} &
   jobs+=($!)
 done

@@ -1,4 +1,5 @@
 #!/bin/bash
+# shellcheck disable=SC2034 # the JQEL_*_PACKAGES lists are read by the scripts that source this file
 # Installs the Debian packages that the build and the tests need, where they
 # are missing. Sourced by demo.sh, test.sh, build-dll.sh, release.sh and
 # bench.sh; run as root on Debian 12 (or as a user who may sudo).

@@ -80,7 +80,8 @@ fi
 # Callgrind's format: "ob=" and "fn=" name the function whose cost lines
 # ("<line> <Ir>") follow; "cob="/"cfn=" and "calls=<n> <line>" announce a
 # call, whose inclusive cost is the next cost line and not the caller's own.
-counts=$(for f in $(ls -v "$out"/callgrind.out.*); do
+mapfile -t dumps < <(printf '%s\n' "$out"/callgrind.out.* | sort -V)
+counts=$(for f in "${dumps[@]}"; do
   awk '
     function owner(path,   p, n, m) {
       n = split(path, p, "/")

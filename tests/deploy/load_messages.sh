@@ -24,6 +24,7 @@ set -u
 work=$1 build=$2 guide=$3 classpath=$4 other_library=$5 others=$6
 shift 6
 java=("$@")
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$(dirname "$0")/../lib.sh"
 lib=$work/lib
 
@@ -38,7 +39,7 @@ probe() {
   local what=$1 quoted=$2 expected=$3
   shift 3
   expect "$what" "$quoted" "$expected" "$@" -Djava.library.path="${PROBE_LIBRARY_PATH:-$lib}" \
-    ${PROBE_JVM_ARG:+"$PROBE_JVM_ARG"} -cp "$classpath" jqel.deploy.LoadProbe ${PROBE_ARG:-}
+    ${PROBE_JVM_ARG:+"$PROBE_JVM_ARG"} -cp "$classpath" jqel.deploy.LoadProbe ${PROBE_ARG:+"$PROBE_ARG"}
 }
 
 # Runs a JVM command line. The last line it prints must equal `expected`,
@@ -179,7 +180,7 @@ native_jar=$(ls "$lib"/maven/com/brenn/varnis/tq/api/jqel-native/*/jqel-native-*
 agent_path=("${java[@]}")
 if [[ " ${java[*]} " == *" --library-path "* ]]; then
   for i in "${!agent_path[@]}"; do
-    [ "${agent_path[$i]}" != --library-path ] || agent_path[$((i + 1))]+=":$build/lib"
+    [ "${agent_path[$i]}" != --library-path ] || agent_path[i+1]+=":$build/lib"
   done
 else
   agent_path=(env "LD_LIBRARY_PATH=$build/lib" "${java[@]}")
@@ -204,7 +205,7 @@ doctor "library carried in a jar: the loader's copy" plain "Verdict: the library
   "${java[@]}" -Djqel.native.dir="$work/native"
 inode=$(stat -c %i "$copy")
 carried "library carried in a jar, a second JVM" "$work/native" "loaded; QelAgtMessageSend returned 1"
-[ "$(stat -c %i "$copy")" = "$inode" ] && ok "  the second JVM took the same copy" || fail "  the second JVM made a new copy"
+if [ "$(stat -c %i "$copy")" = "$inode" ]; then ok "  the second JVM took the same copy"; else fail "  the second JVM made a new copy"; fi
 printf 'x' >>"$copy"
 carried "library carried in a jar, a bad copy there" "$work/native" "loaded; QelAgtMessageSend returned 1"
 check "  the bad copy was replaced by the jar's library" cmp -s "$copy" <(jar_entry "$native_jar" "$entry")
@@ -274,4 +275,4 @@ probe "library not on java.library.path" quoted \
   "$(message "$feature" "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: /opt/qel/lib" \
      "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path: [/opt/qel/lib]" \
      "java.lang.UnsatisfiedLinkError: no JQelAgtMsg in java.library.path")" "${java[@]}"
-exit $status
+exit "$status"

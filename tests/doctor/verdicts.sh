@@ -1,4 +1,6 @@
 #!/bin/bash
+# shellcheck disable=SC2016 # the rows, and the texts they take, are meant literally: the doctor's
+# output has $W for the row's folder, and each change is run by eval in that folder
 # The loading doctor's verdicts, one row each, for what needs a whole run of
 # a real JVM: each kind of verdict once per system, the project's own built
 # libraries, Java 8's reading of java.library.path, and the guide's Windows
@@ -30,6 +32,7 @@ work=$(realpath -m "$1") jar=$(realpath "$2") guide=$3 version=$4 linux64=$5 lin
 dll86=$(realpath "$7") dlls=$(realpath "$8") x64=$(realpath "$9")
 shift 9
 java=("$@")
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$(dirname "$0")/../lib.sh"
 rm -rf "$work" && mkdir -p "$work"
 
@@ -54,7 +57,6 @@ for b in 64 32; do
 done
 
 sxs=x86_microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.762_none_10b2f55f9bffb8f8
-policy=x86_policy.8.0.microsoft.vc80.crt_1fc8b3b9a1e18e3b_8.0.50727.6195_none_ec1f3e8d5dcd6d4b
 
 # lay <layout>, in the row's folder: lib/ holds the library and is
 # java.library.path; for Windows, prod/ holds the agent's DLLs and is PATH,
@@ -93,10 +95,11 @@ lay() {
 # For a row that denies read access: root reads any file through its
 # capabilities CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, so the doctor then
 # runs without them (still as root, which may run the JVMs in its home).
+# shellcheck disable=SC2317 # called from the rows' changes, which eval runs
 unprivileged() {
   chmod 000 "$1"
   if [ "$(id -u)" = 0 ]; then
-    run_as=(setpriv --bounding-set=-dac_override,-dac_read_search)
+    run_as=(setpriv "--bounding-set=-dac_override,-dac_read_search")
   fi
 }
 
@@ -255,4 +258,4 @@ for arg in -h --help --verbose; do
     printf '     %s\n' "$out" "$err"
   fi
 done
-exit $status
+exit "$status"

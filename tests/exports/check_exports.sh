@@ -9,6 +9,7 @@
 set -eu
 nm=$1 readelf=$2 lib=$3 expected=$4
 shift 4
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$(dirname "$0")/../lib.sh"
 actual=$("$nm" -D --defined-only --format=posix "$lib" | awk '{print $1}' | sort)
 if [ "$actual" != "$(sort "$expected")" ]; then
@@ -17,7 +18,8 @@ if [ "$actual" != "$(sort "$expected")" ]; then
   exit 1
 fi
 echo "$lib exports exactly:"
-printf '  %s\n' $actual
+mapfile -t names <<<"$actual"
+printf '  %s\n' "${names[@]}"
 if ! elf_bound_at_load "$readelf" "$lib"; then
   echo "$lib is not bound at load: its dynamic section has no BIND_NOW flag"
   exit 1
@@ -27,7 +29,8 @@ echo "$lib is bound at load (BIND_NOW)"
 needed=$("$readelf" -dW "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort)
 if [ "$needed" != "$(printf '%s\n' "$@" | sort)" ]; then
   echo "$lib needs other libraries than $*:"
-  printf '  %s\n' $needed
+  mapfile -t names <<<"$needed"
+  printf '  %s\n' "${names[@]}"
   exit 1
 fi
 echo "$lib needs exactly: $*"

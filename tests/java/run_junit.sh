@@ -6,6 +6,7 @@
 # java.runtime.version and os.arch.
 # usage: run_junit.sh <log-file> <java command line...> -- <its arguments...>
 set -u
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$(dirname "$0")/../lib.sh"
 log=$1
 shift

@@ -14,6 +14,7 @@ set -uo pipefail
 work=$1 build=$2 version=$3 javadoc=$4
 shift 4
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$here/../lib.sh"
 
 rm -rf "$work" && mkdir -p "$work"
@@ -29,14 +30,13 @@ for jar in jqel-api.jar jqel-doctor.jar maven/com/brenn/varnis/tq/api/jqel-api/$
            maven/com/brenn/varnis/tq/api/jqel-api/$version/jqel-api-$version-javadoc.jar "maven/$native-linux-x86_64.jar"; do
   m=$(manifest "$install/$jar")
   wanted=("Implementation-Version: $version" "Implementation-Vendor: .+" "Implementation-Title: .+")
-  [ $jar = jqel-api.jar ] && wanted+=("Automatic-Module-Name: com.brenn.varnis.tq.api.jqel")
+  [ "$jar" = jqel-api.jar ] && wanted+=("Automatic-Module-Name: com.brenn.varnis.tq.api.jqel")
   missing=()
   for line in "${wanted[@]}"; do grep -qxE -- "$line" <<<"$m" || missing+=("$line"); done
   if [ ${#missing[@]} -eq 0 ]; then ok "$(basename "$jar")'s manifest: version $version"; else fail "$jar's manifest lacks: ${missing[*]}"; printf '     %s\n' "$m"; fi
 done
 
-out=$("$javadoc" --release 8 -Xdoclint:all -quiet -notimestamp -d "$work/javadoc" "$@" 2>&1)
-if [ $? -eq 0 ] && [ -z "$out" ]; then ok "javadoc -Xdoclint:all: no warning"; else fail "javadoc -Xdoclint:all:"; printf '     %s\n' "$out"; fi
+if out=$("$javadoc" --release 8 -Xdoclint:all -quiet -notimestamp -d "$work/javadoc" "$@" 2>&1) && [ -z "$out" ]; then ok "javadoc -Xdoclint:all: no warning"; else fail "javadoc -Xdoclint:all:"; printf '     %s\n' "$out"; fi
 
 # The repository layout, exactly.
 dir=com/brenn/varnis/tq/api/jqel-api/$version
@@ -44,20 +44,20 @@ base=$dir/jqel-api-$version
 files=("$base.jar" "$base.pom" "$base-sources.jar" "$base-javadoc.jar" "$native.pom" "$native-linux-x86_64.jar")
 expected=$(for f in "${files[@]}"; do printf '%s\n' "$f" "$f.md5" "$f.sha1"; done | LC_ALL=C sort)
 actual=$(cd "$install/maven" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-if [ "$actual" = "$expected" ]; then ok "maven/ holds $(wc -l <<<"$actual") files under $dir and jqel-native"; else fail "maven/ holds:"; printf '     %s\n' $actual; fi
+if [ "$actual" = "$expected" ]; then ok "maven/ holds $(wc -l <<<"$actual") files under $dir and jqel-native"; else fail "maven/ holds:"; mapfile -t names <<<"$actual"; printf '     %s\n' "${names[@]}"; fi
 for f in "${files[@]}"; do
   [ -f "$install/maven/$f" ] || continue
   for sum in md5 sha1; do
     if [ "$(cat "$install/maven/$f.$sum")" = "$(${sum}sum <"$install/maven/$f" | cut -d' ' -f1)" ]; then :; else fail "$f.$sum does not match"; fi
   done
 done
-cmp -s "$install/jqel-api.jar" "$install/maven/$base.jar" && ok "the repository's jar is jqel-api.jar" || fail "the repository's jar differs from jqel-api.jar"
+if cmp -s "$install/jqel-api.jar" "$install/maven/$base.jar"; then ok "the repository's jar is jqel-api.jar"; else fail "the repository's jar differs from jqel-api.jar"; fi
 entries() { python3 -c 'import sys, zipfile; print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.startswith("META-INF/"))))' "$1"; }
 if [ "$(entries "$install/maven/$base-sources.jar")" = "$(for s in "$@"; do echo "com/${s#*/com/}"; done | LC_ALL=C sort)" ]; then
   ok "the sources jar holds the sources"; else fail "the sources jar holds: $(entries "$install/maven/$base-sources.jar")"; fi
 pages=$(entries "$install/maven/$base-javadoc.jar" |
         grep -cxE 'com/brenn/varnis/tq/api/jqel/JQel(Agent|AgentMessage|Exception|Library|Message|MonValue)\.html|index\.html')
-[ "$pages" = 7 ] && ok "the Javadoc jar holds the public classes' pages" || fail "the Javadoc jar holds $pages of the seven pages"
+if [ "$pages" = 7 ]; then ok "the Javadoc jar holds the public classes' pages"; else fail "the Javadoc jar holds $pages of the seven pages"; fi
 pom=$(python3 - "$install/maven/$base.pom" <<'PY'
 import sys, xml.etree.ElementTree as ET
 ns = {"m": "http://maven.apache.org/POM/4.0.0"}
@@ -66,10 +66,13 @@ print(*(p.findtext("m:" + k, namespaces=ns) for k in ("groupId", "artifactId", "
       len(p.findall("m:dependencies", ns)))
 PY
 )
-[ "$pom" = "com.brenn.varnis.tq.api jqel-api $version jar 0" ] && ok "the POM: $pom" || fail "the POM: $pom"
+if [ "$pom" = "com.brenn.varnis.tq.api jqel-api $version jar 0" ]; then ok "the POM: $pom"; else fail "the POM: $pom"; fi
 
 # Debian's Maven with its packaged plugins, the newest of each, and no network.
-plugin() { ls /usr/share/maven-repo/org/apache/maven/plugins/maven-$1-plugin | grep -E '^[0-9.]+$' | sort -V | tail -n 1; }
+plugin() {
+  printf '%s\n' /usr/share/maven-repo/org/apache/maven/plugins/maven-"$1"-plugin/* | sed 's|.*/||' |
+    grep -E '^[0-9.]+$' | sort -V | tail -n 1
+}
 consumer=$work/consumer
 cp -r "$here/consumer" "$consumer"
 sed -i -e "s|@REPOSITORY@|file://$install/maven|" -e "s|@VERSION@|$version|g" \
@@ -122,7 +125,7 @@ fi
 # Debian's Gradle, offline, where it is installed.
 if ! command -v gradle >/dev/null; then
   echo "skip the Gradle consumer: Debian's gradle is not installed"
-  exit $status
+  exit "$status"
 fi
 gradle_consumer=$work/gradle
 cp -r "$here/consumer" "$gradle_consumer"
@@ -137,4 +140,4 @@ if (cd "$gradle_consumer" && GRADLE_USER_HOME=$work/gradle-home gradle --offline
 else
   fail "Gradle did not build the consumer:"; sed 's/^/     /' "$work/gradle.log" | head -n 40
 fi
-exit $status
+exit "$status"

@@ -29,7 +29,9 @@ src=$(cd "$(dirname "$0")/../.." && pwd)
 work=$1 version=$2 exports=$3 qemu=$4 runner=$5 runner_java=$6
 shift 6
 junit=("$@")
+# shellcheck source=SCRIPTDIR/../lib.sh
 source "$src/tests/lib.sh"
+# shellcheck source=SCRIPTDIR/../../tools/archives.sh
 source "$src/tools/archives.sh"
 rm -rf "$work" && mkdir -p "$work/signer"
 signer=$work/signer
@@ -53,7 +55,7 @@ if [ "$(sed 's/^[0-9a-f]*  //' "$work/first/SHA256SUMS" | LC_ALL=C sort | tr '\n
 else
   fail "dist/SHA256SUMS: $(cat "$work/first/SHA256SUMS")"
 fi
-[ ! -e "$work/first/SIGNER" ] && ok "an unsigned release names no signer" || fail "an unsigned release has a SIGNER"
+if [ ! -e "$work/first/SIGNER" ]; then ok "an unsigned release names no signer"; else fail "an unsigned release has a SIGNER"; fi
 
 for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86_64.tar.gz; do
   if cmp "$work/first/$archive" "$work/second/$archive"; then
@@ -69,7 +71,7 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
   esac
   top=$unpacked/${archive%.zip}
   top=${top%.tar.gz}
-  platform=${archive#JQelAgtMsg-$version-}
+  platform=${archive#JQelAgtMsg-"$version"-}
   platform=${platform%%.*}
   maven=
   for f in jqel-api/$version/jqel-api-$version.jar jqel-api/$version/jqel-api-$version.pom \
@@ -83,7 +85,8 @@ for archive in JQelAgtMsg-$version-windows-x86.zip JQelAgtMsg-$version-linux-x86
        expected="DEPLOYMENT.md SHA256SUMS jqel-api.jar jqel-doctor.jar libJQelAgtMsg.so libJQelAgtMsg.so.1 libJQelAgtMsg.so.$version$maven" ;;
   esac
   actual=$(cd "$top" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
-  expected=$(echo $expected | tr ' ' '\n' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  read -ra names <<<"$expected"
+  expected=$(printf '%s\n' "${names[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
   if [ "$actual" = "$expected" ]; then
     ok "$archive holds: $actual"
   else
@@ -112,8 +115,11 @@ print(" ".join(sorted({str(int.from_bytes(jar.read(n)[6:8], "big")) for n in jar
 print("CRLF" if n and c == n else "LF" if not c else "mixed")' "$top/$text")
     want=LF
     [[ $archive != *.zip ]] || want=CRLF
-    [ "$ends" = $want ] && ok "$archive: $text ends its lines in $want" ||
+    if [ "$ends" = "$want" ]; then
+      ok "$archive: $text ends its lines in $want"
+    else
       fail "$archive: $text ends its lines in $ends, not $want"
+    fi
   done
   listed=$(tr -d '\r' <"$top/SHA256SUMS" | sed 's/^[0-9a-f]*  //' | LC_ALL=C sort)
   files=$(cd "$top" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort)
