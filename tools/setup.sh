@@ -87,6 +87,6 @@ JQEL_MAVEN_PACKAGES=(maven libmaven-compiler-plugin-java libmaven-resources-plug
 # The fuzzing build: clang and its sanitizer and libFuzzer runtimes.
 JQEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
-# The layout and lint checks of the linux preset (ctest clang_format and
-# shellcheck).
+# The layout and lint checks of the linux preset: the ctest entries
+# clang_format and shellcheck.
 JQEL_LINT_PACKAGES=(clang-format shellcheck)
