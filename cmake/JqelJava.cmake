@@ -1,7 +1,7 @@
 # Java for the JUnit suite, the JVM-run tests and the demo: the JDK of
-# JqelJdk.cmake, and the JVM that runs them (a 32-bit build runs a 32-bit JVM under an emulator,
-# so the command is a list: JQEL_JAVA_COMMAND, or the private 32-bit JVM of
-# the Java release JQEL_JAVA_I386, from I386Jvms.cmake).
+# JqelJdk.cmake, and the JVM that runs them (a 32-bit build runs a 32-bit
+# JVM under an emulator, so the command is a list: JQEL_JAVA_COMMAND, or the
+# private 32-bit JVM of the Java release JQEL_JAVA_I386, from I386Jvms.cmake).
 include(UseJava)
 set(CMAKE_JAVA_COMPILE_FLAGS ${JQEL_JAVAC_FLAGS})
 
