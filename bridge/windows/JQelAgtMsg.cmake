@@ -23,7 +23,9 @@ set_target_properties(JQelAgtMsg PROPERTIES PREFIX "")
 # The natives of bridge/CMakeLists.txt's list. On x86 they are __stdcall
 # (JNICALL) and a Windows JVM looks them up as "_<JNI name>@<bytes>"; GCC
 # names them "<JNI name>@<bytes>", so the module-definition file maps one to
-# the other. On x64 the plain JNI names are exported.
+# the other. On x64 the plain JNI names are exported. A byte count read wrong
+# from the Java declarations cannot slip through: the linker then finds no
+# symbol of that decorated name to export, and the link fails.
 jqel_native_names(plain ${JQEL_NATIVES})
 jqel_native_names(decorated ${JQEL_NATIVES} DECORATED)
 set(def "LIBRARY \"JQelAgtMsg.dll\"\nEXPORTS\n")
